@@ -1,0 +1,260 @@
+#include "Platform/PropertyList.h"
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace hvn {
+
+namespace {
+
+// libplist counts dates from 2001-01-01, the Mac epoch.
+constexpr double kMacEpochOffset = 978307200.0;
+
+Value fromNode(plist_t node) {
+    if (!node) return Value();
+    switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return Value(b != 0);
+        }
+        case PLIST_UINT: {
+            uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            // libplist 2.2 keeps integers unsigned; negative values come back two's complement.
+            return Value(static_cast<long long>(static_cast<int64_t>(u)));
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return Value(d);
+        }
+        case PLIST_STRING: {
+            char* s = nullptr;
+            plist_get_string_val(node, &s);
+            Value v(std::string(s ? s : ""));
+            free(s);
+            return v;
+        }
+        case PLIST_KEY: {
+            char* s = nullptr;
+            plist_get_key_val(node, &s);
+            Value v(std::string(s ? s : ""));
+            free(s);
+            return v;
+        }
+        case PLIST_DATA: {
+            char* d = nullptr;
+            uint64_t len = 0;
+            plist_get_data_val(node, &d, &len);
+            Data data(reinterpret_cast<uint8_t*>(d), reinterpret_cast<uint8_t*>(d) + len);
+            free(d);
+            return Value(std::move(data));
+        }
+        case PLIST_DATE: {
+            int32_t sec = 0, usec = 0;
+            plist_get_date_val(node, &sec, &usec);
+            return Value(Date{sec + usec / 1e6 + kMacEpochOffset});
+        }
+        case PLIST_ARRAY: {
+            Array a;
+            uint32_t n = plist_array_get_size(node);
+            a.reserve(n);
+            for (uint32_t i = 0; i < n; ++i) a.push_back(fromNode(plist_array_get_item(node, i)));
+            return Value(std::move(a));
+        }
+        case PLIST_DICT: {
+            Dictionary d;
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(node, &it);
+            for (;;) {
+                char* key = nullptr;
+                plist_t val = nullptr;
+                plist_dict_next_item(node, it, &key, &val);
+                if (!val) {
+                    free(key);
+                    break;
+                }
+                d[key ? key : ""] = fromNode(val);
+                free(key);
+            }
+            free(it);
+            return Value(std::move(d));
+        }
+        case PLIST_UID: {
+            uint64_t u = 0;
+            plist_get_uid_val(node, &u);
+            return Value(static_cast<long long>(u));
+        }
+        default: return Value();
+    }
+}
+
+plist_t toNode(const Value& v) {
+    switch (v.type()) {
+        case Value::Type::Null: return plist_new_string("");
+        case Value::Type::Bool: return plist_new_bool(v.asBool() ? 1 : 0);
+        case Value::Type::Integer: return plist_new_uint(static_cast<uint64_t>(v.asInteger()));
+        case Value::Type::Real: return plist_new_real(v.asReal());
+        case Value::Type::String: return plist_new_string(v.asString().c_str());
+        case Value::Type::Date: {
+            double t = v.asDate().secondsSince1970 - kMacEpochOffset;
+            double sec = std::floor(t);
+            return plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>((t - sec) * 1e6));
+        }
+        case Value::Type::Data: {
+            const auto& d = v.asData();
+            return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
+        }
+        case Value::Type::Array: {
+            plist_t a = plist_new_array();
+            for (const auto& e : v.asArray()) plist_array_append_item(a, toNode(e));
+            return a;
+        }
+        case Value::Type::Dictionary: {
+            plist_t d = plist_new_dict();
+            for (const auto& [k, e] : v.asDictionary()) plist_dict_set_item(d, k.c_str(), toNode(e));
+            return d;
+        }
+    }
+    return plist_new_string("");
+}
+
+void setError(std::string* errorText, const std::string& text) {
+    if (errorText) *errorText = text;
+}
+
+}  // namespace
+
+namespace PropertyList {
+
+std::optional<Value> parse(const std::string& bytes) {
+    if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
+    plist_t root = nullptr;
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
+        plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    } else if (bytes.find("<plist") != std::string::npos || bytes.find("<?xml") != std::string::npos) {
+        plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    }
+    if (!root) return std::nullopt;
+    Value v = fromNode(root);
+    plist_free(root);
+    return v;
+}
+
+std::optional<Value> parse(const Data& bytes) {
+    return parse(std::string(bytes.begin(), bytes.end()));
+}
+
+std::string serialize(const Value& value, PlistFormat format) {
+    if (value.isNull()) return {};
+    plist_t root = toNode(value);
+    char* out = nullptr;
+    uint32_t len = 0;
+    if (format == PlistFormat::XML) {
+        plist_to_xml(root, &out, &len);
+    } else {
+        plist_to_bin(root, &out, &len);
+    }
+    std::string s(out ? out : "", out ? len : 0);
+    free(out);
+    plist_free(root);
+    return s;
+}
+
+std::optional<Value> readFile(const std::string& path) {
+    auto bytes = readWholeFile(path);
+    if (!bytes) return std::nullopt;
+    return parse(*bytes);
+}
+
+bool writeFile(const std::string& path, const Value& value, PlistFormat format, bool atomically,
+               std::string* errorText) {
+    std::string bytes = serialize(value, format);
+    if (atomically) return writeFileAtomically(path, bytes, errorText);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        setError(errorText, path + ": " + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace PropertyList
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string s;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        s.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return s;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* errorText) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target(path);
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    std::random_device rd;
+    std::string tmp = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(rd());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        setError(errorText, tmp + ": " + std::strerror(errno));
+        return false;
+    }
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            setError(errorText, tmp + ": " + std::strerror(errno));
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return false;
+        }
+        off += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        setError(errorText, tmp + ": " + std::strerror(errno));
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        setError(errorText, path + ": " + std::strerror(errno));
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace hvn

@@ -1,0 +1,22 @@
+# halvorn_library(NAME STATIC|SHARED GLOBS <glob>... [EXCLUDE <regex>...])
+# The sources are the files matching the globs (relative to the source root), less those
+# matching an EXCLUDE regex. Headers are included by their path from the source root
+# ("Platform/Value.h", "HVN/Code/Public/HVNCommonFunction.h").
+function(halvorn_library name kind)
+  cmake_parse_arguments(ARG "" "" "GLOBS;EXCLUDE" ${ARGN})
+  set(patterns)
+  foreach(g IN LISTS ARG_GLOBS)
+    list(APPEND patterns "${CMAKE_SOURCE_DIR}/${g}")
+  endforeach()
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${patterns})
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${ex}")
+  endforeach()
+  if(NOT sources)
+    set(stub "${CMAKE_BINARY_DIR}/stubs/${name}_empty.cpp")
+    file(WRITE "${stub}" "// ${name} has no sources yet\n")
+    set(sources "${stub}")
+  endif()
+  add_library(${name} ${kind} ${sources})
+  target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}")
+endfunction()
