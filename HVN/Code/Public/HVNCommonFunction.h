@@ -1,0 +1,114 @@
+// Common functions: the settings store (one dictionary under the user-defaults key
+// "Setting"), the clean item lists, the size text, the install record, language and
+// system helpers, the program-wide notifications and a few result-tree helpers.
+// Class methods only; every operation may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HVN/Code/Clearer/HVNScanInputObject.h"
+#include "HVN/Code/Clearer/HVNScaneOuputObject.h"
+#include "Platform/Value.h"
+
+inline constexpr const char* kCleanFinishNotification = "CLEAN_FINISH_NOTFICATION";
+inline constexpr const char* kAllScanFinishNotification = "ALL_SCAN_FINISH_NOTFICATION";
+inline constexpr const char* kRAMCleanFinishNotification = "RAM_CLEAN_FINISH_NOTFICATION";
+inline constexpr const char* kCleanBeginNotification = "CLEAN_BEGIN_NOTFICATION";
+inline constexpr const char* kReloadSearchDetailNotification = "RELOAD_SEARCH_DETAIL_NOTIFICATION";
+
+class HVNCommonFunction {
+public:
+    HVNCommonFunction() = delete;
+
+    // --- Settings ---
+    // Writes the dictionary of defaults under "Setting" when there is none, and flushes.
+    static void initialSettingInfo();
+    // The value of a settings key; null when absent or when there is no dictionary.
+    static hvn::Value getSettingValueByKey(const std::string& key);
+    // Sets one key (read-modify-write of the whole dictionary, serialised so that no
+    // concurrent change is lost) and flushes to disk. A null value removes the key.
+    static void changeSettingValue(const hvn::Value& value, const std::string& forKey);
+    static bool checkShouldBeenScaned(const std::string& cleanItemName);
+    static bool isShredderFile();
+    static bool shouldCheckDisk();
+    static int scanRangeMatrixValue();
+    static std::vector<std::string> systemCleanModules();
+    static std::vector<std::string> diskCleanModules();
+
+    // --- Sizes and names ---
+    static std::string getSizeDesc(int64_t bytes);
+    static int64_t getFileSizeByPath(const std::string& path);
+    static std::string getFileNameByPath(const std::string& path);
+    static std::string getDirPathByPath(const std::string& path);
+    static std::string getHomePathByAppendSubPath(const std::string& relativePath);
+    static bool isOddNumber(int64_t n);
+
+    // --- System information ---
+    static std::string getPCArchitecture();
+    static std::string getSystemVersion();
+    static std::string getSystemVersionForUrl();
+    static bool isSystemBefore10_6();
+    static std::string systemUserName();
+    // The keyboard input languages when there are 1 to 9 of them, else nullopt.
+    static std::optional<std::vector<std::string>> inputSource();
+    static bool isUserSetupMailbox();
+    static std::string getProjectDirPath();
+    static std::string getProjectName();
+    static std::string getProjectVersion();
+    static std::string getProjectNameForHttpRequest();
+    static int64_t getOnlineUsersFlag();
+    // "NSLocaleCode" of the user defaults with "_" replaced by "-"; nullopt when absent.
+    static std::optional<std::string> localNationCode();
+
+    // --- Install record ---
+    static std::string getVersionFilePath();
+    // nullopt stands for a readable record without the key; "" for an unreadable record.
+    static std::optional<std::string> getVersionNoFromCalendarStates();
+    static std::optional<std::string> getActiveTimeFromCalendarStates();
+    static void saveOrUpdateVersionFile();
+    static void saveOrUpdateActiveTime(const std::string& activeTime);
+    static int64_t getIntValueForVersionNoStr(const std::optional<std::string>& text);
+    static std::string getActiveTimeStrFromDate(hvn::Date date);
+    static int64_t getIntFromActiveDateStr(const std::optional<std::string>& text);
+
+    // --- Languages (entries are dictionaries: "localCode", "language", "country", ...) ---
+    static hvn::Array systemLanguages();
+    static hvn::Array unableDeleteLanguages();
+    static hvn::Array changeLanguageNameToEnglish(const hvn::Array& entries);
+    static hvn::Array thesameKindLanguages(const std::string& languageCode);
+    static std::string getNationCodeByLanguageCode(const std::string& languageCode);
+
+    // --- Notifications (nil object, no user information) ---
+    static void postCleanNotification();
+    static void postCleanFinishNotificationOnMainThread();
+    static void postAllScanNotification();
+    static void postAllScanFinishNotificationOnMainThread();
+    static void postRAMCleanNotification();
+    static void postRAMCleanFinishNotificationOnMainThread();
+    static void postCleanBeginNotification();
+    static void postCleanBeginNotificationOnMainThread();
+    static void postUpdateSearchDetailNotification();
+    static void postEnterSearchDetailNotification();
+
+    // --- Result tree helpers ---
+    static void setCheckBoxStatusForAllItems(const HVNNodeList& items, int8_t status);
+    static int64_t getChildrenCnt(const HVNScaneOuputObjectPtr& node, bool checkSelected);
+    // Scan requests of the rule category "Broswer Chahe", each path prefixed by the home
+    // folder ("%@%@": the stored paths begin with "/").
+    static std::vector<HVNScanInputObjectPtr> broswerChahePath();
+};
+
+// NSArray(Language): dictionary membership.
+namespace Language {
+bool containsDic(const hvn::Array& array, const hvn::Value& dictionary);
+const hvn::Value* objectEqualToDic(const hvn::Array& array, const hvn::Value& dictionary);
+}  // namespace Language
+
+// NSArray(LA): path containment. True when object's filePath contains the filePath of at
+// least one element as a substring (case-sensitive).
+namespace LA {
+bool checkExistedPath(const HVNNodeList& array, const HVNScaneOuputObject& object);
+}  // namespace LA
