@@ -1,0 +1,105 @@
+// The removal rules of the clean, one per module: how the ticked entries of a module's
+// result list are removed in-process, and how they are pruned from the list once the
+// privileged removal has taken what could not be removed in-process.
+//
+// The path of a node is its dirPath joined with its name. Only ticked nodes (isCheck not 0)
+// are removed. A node whose path is not sound (no name, a name with "/", "." or "..", a
+// folder that is not absolute) or that names a protected folder (the system root, the home
+// folder or a folder directly inside either) is never removed nor handed on: it is logged
+// and stays in its list.
+//
+// A module without a rule here is neither removed nor pruned by the clean (its scanner,
+// and with it its rule, is not part of the program yet).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HVN/Code/Clearer/HVNScaneOuputObject.h"
+
+class HVNCacheScanner;
+class HVNCleanManager;
+
+// The outside services the clean calls, replaceable in tests.
+struct HVNCleanServices {
+    // In-process removal (plain or shredding); false with the error text on failure.
+    std::function<bool(const std::string& path, std::string* error)> removeFile;
+    // The privileged batch removal of what failed; false when it was refused.
+    std::function<bool(const std::vector<std::string>& paths, bool rewrite)> removeSystemFile;
+    // Tells a running privileged removal to stop.
+    std::function<void()> stopClearSystemFile;
+    // The shredding setting ("Insight Clean").
+    std::function<bool()> isShredderFile;
+
+    // The program's services: ReomveFile and the settings.
+    static HVNCleanServices standard();
+};
+
+// What a rule works with during one clean. Used on the clean thread only.
+class HVNCleanContext {
+public:
+    HVNCleanContext(const HVNCleanServices& services, const std::atomic<bool>& stopClear,
+                    HVNCleanManager* manager = nullptr)
+        : services_(services), stopClear_(stopClear), manager_(manager) {}
+
+    bool stopRequested() const { return stopClear_.load(); }
+    // Removes one path in-process. On failure logs the error text and adds the path to
+    // failures() (for the privileged removal). An unsound or protected path is refused:
+    // logged, not removed, not added. Returns true when the item is gone.
+    bool remove(const std::string& path);
+    const std::vector<std::string>& failures() const { return failures_; }
+    std::vector<std::string> takeFailures() { return std::move(failures_); }
+    // The manager being cleaned (for the rules that need its state); may be null in tests.
+    HVNCleanManager* manager() const { return manager_; }
+
+private:
+    const HVNCleanServices& services_;
+    const std::atomic<bool>& stopClear_;
+    HVNCleanManager* manager_;
+    std::vector<std::string> failures_;
+};
+
+struct HVNModuleCleanRule {
+    // Removes the ticked entries of the module's list in the queue, editing the list
+    // through the queue's lock; removed entries leave the list, failed ones stay. The
+    // rules of this file look at the stop request before each top node and return false
+    // when it is set.
+    std::function<bool(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context)> removeInApp;
+    // Drops the ticked entries from a list without touching files (called under the
+    // queue's lock).
+    std::function<void(HVNNodeList& list)> prune;
+};
+
+class HVNCleanRules {
+public:
+    HVNCleanRules() = delete;
+
+    // The rule of a module, or nullptr when the module has none yet.
+    static const HVNModuleCleanRule* ruleFor(int32_t module);
+
+    // dirPath "/" name.
+    static std::string pathOfNode(const HVNScaneOuputObject& node);
+    // The node's path when it may be removed, else empty (see the file comment).
+    static std::string removablePathOfNode(const HVNScaneOuputObject& node);
+    static bool isTicked(const HVNScaneOuputObject& node) { return node.isCheck != 0; }
+
+    // --- The rules (shared by several modules) ---
+    // Groups: every ticked child is removed and leaves its group; a group left without
+    // children leaves the list. A top node without children is removed when ticked.
+    static HVNModuleCleanRule groupAwareRule();
+    // Every ticked top node is removed and leaves the list; children are not looked at.
+    static HVNModuleCleanRule flatRule();
+    // Trash groups: every ticked child is removed (with the paths of its removePaths,
+    // the trash's record of the entry, after it) and leaves its group; groups left
+    // empty leave the list.
+    static HVNModuleCleanRule trashRule();
+
+    // --- Pruning (no files touched) ---
+    static void pruneGroupAware(HVNNodeList& list);
+    static void pruneFlat(HVNNodeList& list);
+    // Ticked children leave their groups; groups left empty leave the list.
+    static void pruneTickedChildren(HVNNodeList& list);
+};
