@@ -1,0 +1,372 @@
+#include "HVN/Code/Clearer/HVNScanFileOperation.h"
+
+#include <sys/stat.h>
+#include <unicode/unistr.h>
+
+#include <exception>
+
+#include "HVN/Code/Public/HVNCommonFunction.h"
+#include "Platform/DirectoryWalker.h"
+#include "Platform/FileManager.h"
+#include "Platform/Log.h"
+#include "Platform/NotificationCenter.h"
+
+namespace {
+
+using hvn::DirectoryWalker;
+
+// Progress ("PathUpdate") from inside a folder-size walk: one posting per this many entries.
+constexpr uint64_t kPathUpdateEvery = 2048;
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string withoutTrailingSlashes(std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+std::string lastComponent(const std::string& p) {
+    auto i = p.rfind('/');
+    return i == std::string::npos ? p : p.substr(i + 1);
+}
+
+std::string folderOf(const std::string& p) {
+    auto i = p.rfind('/');
+    if (i == std::string::npos) return "";
+    if (i == 0) return "/";
+    return p.substr(0, i);
+}
+
+std::string caseFolded(const std::string& s) {
+    std::string out;
+    icu::UnicodeString::fromUTF8(s).foldCase().toUTF8String(out);
+    return out;
+}
+
+// An empty key filters nothing, like a missing one.
+const std::string* keyOf(const HVNScanInputObject& request) {
+    return request.key && !request.key->empty() ? &*request.key : nullptr;
+}
+
+}  // namespace
+
+HVNScanFileOperation::HVNScanFileOperation(std::vector<HVNScanInputObjectPtr> inputObjs, int32_t module,
+                                           HVNScanResultDelegate* delegate)
+    : inputObjs(std::move(inputObjs)), module(module), delegate(delegate) {}
+
+void HVNScanFileOperation::setBrowserCacheRows(std::vector<HVNScanInputObjectPtr> rows) {
+    browserRows_ = std::move(rows);
+}
+
+void HVNScanFileOperation::setApplications(std::vector<Application> applications) {
+    applicationsOverride_ = std::move(applications);
+    folded_.reset();
+}
+
+void HVNScanFileOperation::main() {
+    try {
+        if (!isCancelled()) scanFiles();
+    } catch (const std::exception& e) {
+        hvn::Log::writef("HVNScanFileOperation %d: scan abandoned: %s", module, e.what());
+    } catch (...) {
+        hvn::Log::writef("HVNScanFileOperation %d: scan abandoned", module);
+    }
+}
+
+void HVNScanFileOperation::postPathUpdate(const std::string& path) const {
+    hvn::NotificationCenter::defaultCenter().post(kPathUpdateNotification, std::any(path));
+}
+
+const std::vector<HVNScanInputObjectPtr>& HVNScanFileOperation::browserCacheRows() {
+    if (!browserRows_) browserRows_ = HVNCommonFunction::broswerChahePath();
+    return *browserRows_;
+}
+
+void HVNScanFileOperation::scanFiles() {
+    HVNNodeList result;
+    indexedList_ = nullptr;
+    const uint32_t mod = static_cast<uint32_t>(module);
+
+    struct Pending {
+        std::string path;
+        bool isRequestPath;
+    };
+
+    for (const auto& request : inputObjs) {
+        if (!request) continue;
+        const std::string* key = keyOf(*request);
+        const bool isCheck = request->isCheck;
+        std::vector<Pending> stack;
+        stack.push_back({withoutTrailingSlashes(request->path), true});
+
+        while (!stack.empty()) {
+            Pending current = std::move(stack.back());
+            stack.pop_back();
+            const std::string& P = current.path;
+            postPathUpdate(P);
+
+            struct ::stat st;
+            if (P.empty() || ::lstat(P.c_str(), &st) != 0) continue;
+            bool isFolder = S_ISDIR(st.st_mode);
+            if (S_ISLNK(st.st_mode) && current.isRequestPath) {
+                // The rule's own path may be a link to the location it names.
+                struct ::stat target;
+                if (::stat(P.c_str(), &target) != 0) continue;
+                isFolder = S_ISDIR(target.st_mode);
+            }
+
+            if (!isFolder) {
+                const std::string N = lastComponent(P);
+                if (N.empty() || N[0] == '.') continue;
+                if (key && N.find(*key) == std::string::npos) continue;
+                if (mod > 1) {
+                    addNode(result, folderOf(P), N, st.st_size, isCheck, false);
+                } else {
+                    addCacheNode(result, folderOf(P), N, st.st_size, isCheck, false);
+                }
+                continue;
+            }
+
+            bool cancelled = false;
+            hvn::WalkOptions listing;
+            listing.followStartLink = current.isRequestPath;
+            DirectoryWalker::visitEntries(
+                P, false,
+                [&](const DirectoryWalker::Entry& e) {
+                    if (isCancelled()) {
+                        cancelled = true;
+                        return DirectoryWalker::Visit::Stop;
+                    }
+                    const std::string E(e.name());
+                    const bool isDir = e.isDirectory();
+                    if (isDir && request->recursion) {
+                        stack.push_back({joinPath(P, E), false});
+                        return DirectoryWalker::Visit::Continue;
+                    }
+                    if (E[0] == '.') return DirectoryWalker::Visit::Continue;
+
+                    if (!key && mod == 1) {
+                        const auto& rows = browserCacheRows();
+                        const std::string F = joinPath(P, E);
+                        int64_t row = searchPathInBrowserCache(rows, F);
+                        if (row != kNotFound) {
+                            const std::string* keep = keyOf(*rows[static_cast<size_t>(row)]);
+                            if (keep && !scanBrowserCacheFolder(result, F, *keep, isCheck)) {
+                                cancelled = true;
+                                return DirectoryWalker::Visit::Stop;
+                            }
+                            return DirectoryWalker::Visit::Continue;
+                        }
+                    }
+                    if (key && E.find(*key) == std::string::npos) return DirectoryWalker::Visit::Continue;
+
+                    int64_t size = 0;
+                    if (isDir) {
+                        size = directorySizeAt(e.folderFd(), P, E);
+                        if (size < 0) return DirectoryWalker::Visit::Continue;  // vanished
+                    } else {
+                        const struct ::stat* est = e.stat();
+                        if (!est) return DirectoryWalker::Visit::Continue;  // vanished
+                        size = est->st_size;
+                    }
+                    if (!key && mod == 0) {
+                        addCacheNode(result, P, E, size, isCheck, isDir);
+                    } else {
+                        addNode(result, P, E, size, isCheck, isDir);
+                    }
+                    return DirectoryWalker::Visit::Continue;
+                },
+                listing);
+            if (cancelled || isCancelled()) return;
+        }
+    }
+    if (isCancelled()) return;
+    indexedList_ = nullptr;
+    if (delegate) delegate->finishScan(std::move(result), module);
+}
+
+bool HVNScanFileOperation::scanBrowserCacheFolder(HVNNodeList& result, const std::string& folder,
+                                                  const std::string& keep, bool isCheck) {
+    bool cancelled = false;
+    hvn::WalkOptions listing;
+    listing.followStartLink = false;
+    DirectoryWalker::visitEntries(
+        folder, false,
+        [&](const DirectoryWalker::Entry& e) {
+            if (isCancelled()) {
+                cancelled = true;
+                return DirectoryWalker::Visit::Stop;
+            }
+            const std::string C(e.name());
+            if (C == keep) return DirectoryWalker::Visit::Continue;
+            int64_t size = 0;
+            if (e.isDirectory()) {
+                size = directorySizeAt(e.folderFd(), folder, C);
+                if (size < 0) return DirectoryWalker::Visit::Continue;
+            } else {
+                const struct ::stat* st = e.stat();
+                if (!st) return DirectoryWalker::Visit::Continue;
+                size = st->st_size;
+            }
+            addNode(result, folder, C, size, isCheck, e.isDirectory());
+            return DirectoryWalker::Visit::Continue;
+        },
+        listing);
+    return !cancelled;
+}
+
+int64_t HVNScanFileOperation::directorySize(const std::string& path) {
+    postPathUpdate(path);
+    hvn::WalkOptions options;
+    options.shouldStop = [this] { return isCancelled(); };
+    options.progressEvery = kPathUpdateEvery;
+    options.progress = [this](std::string_view folder, uint64_t) { postPathUpdate(std::string(folder)); };
+    return static_cast<int64_t>(DirectoryWalker::totalSize(path, options).bytes);
+}
+
+// The size of the folder `name` inside the open folder `folderFd`; -1 when it is gone (or
+// was replaced by something that is not a folder) by the time it is opened.
+int64_t HVNScanFileOperation::directorySizeAt(int folderFd, const std::string& folder, const std::string& name) {
+    const std::string path = joinPath(folder, name);
+    postPathUpdate(path);
+    hvn::WalkOptions options;
+    options.shouldStop = [this] { return isCancelled(); };
+    options.progressEvery = kPathUpdateEvery;
+    options.progress = [this](std::string_view f, uint64_t) { postPathUpdate(std::string(f)); };
+    hvn::SizeResult r = DirectoryWalker::totalSizeAt(folderFd, name.c_str(), folder, options);
+    if (!r.opened && r.unreadableFolders == 0) return -1;
+    return static_cast<int64_t>(r.bytes);
+}
+
+int64_t HVNScanFileOperation::searchPathInBrowserCache(const std::vector<HVNScanInputObjectPtr>& rows,
+                                                       const std::string& path) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i] && rows[i]->path == path) return static_cast<int64_t>(i);
+    }
+    return kNotFound;
+}
+
+int64_t HVNScanFileOperation::searchObjectInArray(const std::string& name, const HVNNodeList& array) {
+    for (size_t i = 0; i < array.size(); ++i) {
+        if (array[i] && array[i]->name() == name) return static_cast<int64_t>(i);
+    }
+    return kNotFound;
+}
+
+int64_t HVNScanFileOperation::findByName(const HVNNodeList& result, const std::string& name) {
+    // The scan may add hundreds of thousands of nodes to one list; a name index keeps the
+    // grouping linear. It follows the list as it grows and is rebuilt for another list.
+    if (indexedList_ != &result || indexedCount_ > result.size()) {
+        indexedList_ = &result;
+        indexedCount_ = 0;
+        nameIndex_.clear();
+    }
+    for (; indexedCount_ < result.size(); ++indexedCount_) {
+        if (result[indexedCount_]) nameIndex_.emplace(result[indexedCount_]->name(), indexedCount_);
+    }
+    auto it = nameIndex_.find(name);
+    return it == nameIndex_.end() ? kNotFound : static_cast<int64_t>(it->second);
+}
+
+const std::vector<HVNScanFileOperation::FoldedApplication>& HVNScanFileOperation::applications() {
+    if (!folded_) {
+        std::vector<Application> apps;
+        if (applicationsOverride_) {
+            apps = *applicationsOverride_;
+        } else {
+            apps = installedApplications();
+        }
+        folded_.emplace();
+        folded_->reserve(apps.size());
+        for (auto& a : apps) {
+            FoldedApplication f;
+            f.fileName = lastComponent(withoutTrailingSlashes(a.path));
+            f.foldedFileName = caseFolded(f.fileName);
+            f.foldedExecutable = caseFolded(a.executableString);
+            f.app = std::move(a);
+            folded_->push_back(std::move(f));
+        }
+    }
+    return *folded_;
+}
+
+std::vector<HVNScanFileOperation::Application> HVNScanFileOperation::installedApplications() {
+    return {};
+}
+
+std::string HVNScanFileOperation::iconPathFor(const std::string& dirPath, const std::string& name) {
+    std::string iconPath = joinPath(dirPath, name);
+    if (static_cast<uint32_t>(module) > 3 || hvn::FileManager::isPackageAtPath(iconPath)) return iconPath;
+    const auto dot = name.rfind('.');
+    const std::string T = dot == std::string::npos ? name : name.substr(dot + 1);
+    std::optional<std::string> foldedName;
+    for (const auto& a : applications()) {
+        if (isCancelled()) break;
+        if (!a.fileName.empty() && a.fileName == T) return a.app.path;
+        if (!a.app.executableString.empty() && a.app.executableString == T) return a.app.path;
+        if (!a.app.bundleID.empty() && a.app.bundleID == name) return a.app.path;
+        if (!foldedName) foldedName = caseFolded(name);
+        if ((!a.foldedFileName.empty() && foldedName->find(a.foldedFileName) != std::string::npos) ||
+            (!a.foldedExecutable.empty() && foldedName->find(a.foldedExecutable) != std::string::npos)) {
+            iconPath = a.app.path;  // a later match may still override it
+        }
+    }
+    return iconPath;
+}
+
+void HVNScanFileOperation::addNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
+                                   int64_t fileSize, bool isCheck, bool isDir) {
+    auto node = HVNScaneOuputObject::create();
+    node->setDirPath(dirPath);
+    node->setName(name);
+    node->fileSize = fileSize;
+    node->isDir = isDir;
+    node->icon = iconPathFor(dirPath, name);
+    node->isCheck = isCheck ? 1 : 0;
+    result.push_back(std::move(node));
+}
+
+void HVNScanFileOperation::addCacheNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
+                                        int64_t fileSize, bool isCheck, bool isDir) {
+    auto makeNode = [&](const std::string& folder, int64_t size, bool dir) {
+        auto n = HVNScaneOuputObject::create();
+        n->setDirPath(folder);
+        n->setName(name);
+        n->fileSize = size;
+        n->isDir = dir;
+        n->icon = joinPath(folder, name);
+        n->isCheck = isCheck ? 1 : 0;
+        return n;
+    };
+    int64_t found = findByName(result, name);
+    if (found == kNotFound) {
+        result.push_back(makeNode(dirPath, fileSize, isDir));
+        return;
+    }
+    auto& group = result[static_cast<size_t>(found)];
+    if (!group->subObjects || group->subObjects->empty()) {
+        group->subObjects = std::make_shared<HVNNodeList>();
+        group->subObjects->reserve(4);
+        group->insertObject(makeNode(group->dirPath(), group->fileSize, group->isDir), 0);
+        group->setDirPath(std::nullopt);
+    }
+    group->fileSize += fileSize;
+    group->insertObject(makeNode(dirPath, fileSize, isDir), group->subObjects->size());
+}
+
+void HVNScanFileOperation::addScanObj(HVNNodeList& result, const std::string& dirPath, const std::string& name,
+                                      int64_t fileSize, bool isCheck) {
+    bool isDir = false;
+    hvn::FileManager::fileExistsAtPath(joinPath(dirPath, name), &isDir, false);
+    addNode(result, dirPath, name, fileSize, isCheck, isDir);
+}
+
+void HVNScanFileOperation::addScanCacheObj(HVNNodeList& result, const std::string& dirPath,
+                                           const std::string& name, int64_t fileSize, bool isCheck) {
+    bool isDir = false;
+    hvn::FileManager::fileExistsAtPath(joinPath(dirPath, name), &isDir, false);
+    addCacheNode(result, dirPath, name, fileSize, isCheck, isDir);
+}
