@@ -1,0 +1,6 @@
+// Sentrel's prepared statement: the layer's statement.
+#pragma once
+
+#include "HVN/Code/Clearer/FMDB/FMStatement.h"
+
+using VirusStatement = FMStatement;
