@@ -340,7 +340,7 @@ void MetadataQuery::waitUntilFinished() {
 
 void MetadataQuery::gather() {
     using SteadyClock = std::chrono::steady_clock;
-    auto lastProgress = SteadyClock::now();
+    SteadyClock::time_point lastProgress{};  // the first results are reported at once
     size_t reported = 0;
     auto report = [&](bool force) {
         size_t n = resultCount();
@@ -363,10 +363,8 @@ void MetadataQuery::gather() {
         if (stopRequested_.load()) break;
         walker.walk(scope, false);
     }
-    if (!stopRequested_.load()) {
-        report(true);
-        if (finish_) finish_(resultCount());
-    }
+    if (!stopRequested_.load()) report(true);
+    if (!stopRequested_.load() && finish_) finish_(resultCount());
     gathering_.store(false);
 }
 

@@ -71,8 +71,8 @@ private:
 class MetadataQuery {
 public:
     // Called on the query's gathering thread with the number of results so far, after new
-    // results arrived (at most about ten times a second) and once more before the finish
-    // handler when results came in since the last call.
+    // results arrived (the first at once, then at most about ten times a second), and once
+    // more before the finish handler when results came in since the last call.
     using ProgressHandler = std::function<void(size_t resultCount)>;
     // Called once on the gathering thread when the walk has gone through every scope. Not
     // called when the query was stopped first.
