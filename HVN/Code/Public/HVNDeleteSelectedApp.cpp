@@ -1,0 +1,152 @@
+#include "HVN/Code/Public/HVNDeleteSelectedApp.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+
+#include "HVN/Code/Public/HVNSearchApplications.h"
+#include "HVN/Code/Public/ReomveFile.h"
+#include "HVN/Code/Public/ScanAndDeleteApp/QueueAddition.h"
+#include "Platform/BundleInfo.h"
+#include "Platform/FileManager.h"
+#include "Platform/Log.h"
+#include "Platform/Roots.h"
+#include "Platform/UniformType.h"
+
+namespace {
+
+std::string join(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() != '/' ? folder + "/" + name : folder + name;
+}
+
+bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+}  // namespace
+
+std::vector<std::string> HVNDeleteSelectedApp::relatedFolders() {
+    std::vector<std::string> folders;
+    for (const char* rel :
+         {"Library", "Library/Preferences", "Library/Caches", "Library/Containers",
+          "Library/Application Support/CrashReporter", "Library/Application Support", "Library/Saved Application State",
+          "Library/LaunchAgents", "Library/Logs/CrashReporter", "Library/Logs", "Library/Logs/DiagnosticReports"}) {
+        folders.push_back(hvn::Roots::homePath(rel));
+    }
+    for (const char* abs : {"/Library", "/Library/StartupItems", "/Library/LaunchDaemons", "/Library/LaunchAgents",
+                            "/Library/Application Support", "/Library/Documentation/Applications"}) {
+        folders.push_back(hvn::Roots::systemPath(abs));
+    }
+    return folders;
+}
+
+bool HVNDeleteSelectedApp::isUsableBundleIdentifier(const std::string& bundleID) {
+    size_t dot = bundleID.find('.');
+    while (dot != std::string::npos) {
+        if (dot > 0 && dot + 1 < bundleID.size() && bundleID[dot - 1] != '.' && bundleID[dot + 1] != '.') return true;
+        dot = bundleID.find('.', dot + 1);
+    }
+    return false;
+}
+
+std::vector<std::string> HVNDeleteSelectedApp::deleteFiles(const HVNAppItem& item) {
+    if (item.executableString.empty() || !isUsableBundleIdentifier(item.bundleID)) return {item.path};
+    std::vector<std::string> found =
+        getCommonFilesByBundleAndKeyWords(item.bundleID, item.executableString, relatedFolders());
+    std::vector<std::string> temporary =
+        getPrivateByBundleAndKeyWords(item.bundleID, hvn::Roots::systemPath("/private/var/folders"));
+    found.insert(found.end(), temporary.begin(), temporary.end());
+
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    std::string own = hvn::Roots::normalize(item.path);
+    for (const std::string& p : found) {
+        std::string n = hvn::Roots::normalize(p);
+        if (n == own || hvn::Roots::isProtectedPath(n) || !seen.insert(n).second) continue;
+        out.push_back(p);
+    }
+    out.push_back(item.path);
+    return out;
+}
+
+HVNAppItemList HVNDeleteSelectedApp::FileAttribute(const std::vector<std::string>& paths, const HVNAppItem& item) {
+    HVNAppItemList items;
+    for (const std::string& path : paths) {
+        auto file = std::make_shared<HVNAppItem>();
+        file->name = hvn::UniformType::deletingPathExtension(hvn::UniformType::lastPathComponent(path));
+        file->path = path;
+        file->appSize = HVNSearchApplications::sizeTextForItem(path);
+        file->image = hvn::BundleInfo::iconPath(path);
+        if (file->image.empty()) file->image = item.image;
+        items.push_back(file);
+    }
+    return items;
+}
+
+std::vector<std::string> HVNDeleteSelectedApp::getCommonFilesByBundleAndKeyWords(
+    const std::string& bundleID, const std::string& word, const std::vector<std::string>& paths) {
+    std::set<std::string> searched;
+    for (const std::string& folder : paths) searched.insert(hvn::Roots::normalize(folder));
+    const std::string wordPrefix = word + "_";
+    std::vector<std::string> out;
+    for (const std::string& folder : paths) {
+        auto names = hvn::FileManager::contentsOfDirectoryAtPath(folder);
+        if (!names) continue;
+        for (const std::string& name : *names) {
+            bool hit = (!bundleID.empty() && contains(name, bundleID)) ||
+                       (!word.empty() && (contains(name, wordPrefix) || name == word));
+            if (!hit) continue;
+            std::string path = join(folder, name);
+            if (searched.count(hvn::Roots::normalize(path))) continue;
+            out.push_back(path);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> HVNDeleteSelectedApp::getPrivateByBundleAndKeyWords(const std::string& bundleID,
+                                                                             const std::string& root) {
+    std::vector<std::string> out;
+    if (bundleID.empty()) return out;
+    std::vector<std::string> stack;
+    QueueAddition::push(stack, root);
+    while (std::optional<std::string> folder = QueueAddition::pop(stack)) {
+        auto names = hvn::FileManager::contentsOfDirectoryAtPath(*folder);
+        if (!names) continue;
+        for (const std::string& name : *names) {
+            std::string path = join(*folder, name);
+            if (contains(name, bundleID) && hvn::FileManager::isReadableFileAtPath(path)) {
+                out.push_back(path);
+                continue;
+            }
+            struct stat st {};
+            if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) QueueAddition::push(stack, path);
+        }
+    }
+    return out;
+}
+
+bool HVNDeleteSelectedApp::canRemoveAppFiles(const std::vector<std::string>& paths) {
+    if (paths.empty()) return false;
+    std::vector<std::string> privileged;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) continue;  // already gone
+        if (hvn::FileManager::isDeletableFileAtPath(path)) {
+            std::string error;
+            if (ReomveFile::HVNRemoveFileAtPath(path, &error)) continue;
+            hvn::Log::writef("HVNDeleteSelectedApp: %s", error.c_str());
+        }
+        privileged.push_back(path);
+    }
+    if (privileged.empty()) return true;
+    return ReomveFile::removeSystemFile(privileged, false);
+}
+
+double HVNDeleteSelectedApp::folderSizeAtPath2(const std::string& path) {
+    return HVNSearchApplications::folderSizeAtPath2(path);
+}
+
+int64_t HVNDeleteSelectedApp::fileSizeAtPath(const std::string& path) {
+    return HVNSearchApplications::fileSizeAtPath(path);
+}
