@@ -258,7 +258,8 @@ void HVNScaneOuputObject::setValueForKey(const hvn::Value& v, const std::string&
             for (const auto& e : v.asArray()) {
                 if (auto c = unarchive(e)) list->push_back(std::move(c));
             }
-            subObjects = std::move(list);
+            // Through the setter, so the restored children point back at this node.
+            setSubObjects(std::move(list));
         }
     }
 }

@@ -33,7 +33,10 @@ public:
     static void changeSettingValue(const hvn::Value& value, const std::string& forKey);
     static bool checkShouldBeenScaned(const std::string& cleanItemName);
     static bool isShredderFile();
+    // YES when 604800 seconds (7 days) or more have passed since "Last Disk Check Date"; an
+    // absent date (or a value that is not a date) counts as the distant past.
     static bool shouldCheckDisk();
+    static bool shouldCheckDisk(hvn::Date now);
     static int scanRangeMatrixValue();
     static std::vector<std::string> systemCleanModules();
     static std::vector<std::string> diskCleanModules();
@@ -95,7 +98,11 @@ public:
 
     // --- Result tree helpers ---
     static void setCheckBoxStatusForAllItems(const HVNNodeList& items, int8_t status);
+    // The leaves below the node (a node without children is a leaf of itself); with
+    // checkSelected only ticked leaves count. Each call has its own counter.
     static int64_t getChildrenCnt(const HVNScaneOuputObjectPtr& node, bool checkSelected);
+    // The recursive step: the leaves below every node of the list.
+    static int64_t getNodeCnt(const HVNNodeList& nodes, bool checkSelected);
     // Scan requests of the rule category "Broswer Chahe", each path prefixed by the home
     // folder ("%@%@": the stored paths begin with "/").
     static std::vector<HVNScanInputObjectPtr> broswerChahePath();

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/PropertyList.h"
+#include "Platform/UserDefaults.h"
+#include "Support/TestRoots.h"
+
+namespace {
+
+class SettingsCommandTest : public hvn::test::RootsTest {
+protected:
+    // Runs "halvorn settings ARGS" with the temporary home; returns the exit status.
+    int settings(const std::string& args, std::string* out = nullptr) {
+        std::string output;
+        int rc = hvn::test::runCommand("HALVORN_LOG=quiet " + hvn::test::cliPath() + " settings " + args + " 2>&1",
+                                       &output);
+        if (out) *out = output;
+        return rc;
+    }
+    hvn::Value settingsOnDisk() {
+        auto file = hvn::PropertyList::readFile(hvn::UserDefaults::standardUserDefaults().filePath());
+        return file ? (*file)["Setting"] : hvn::Value();
+    }
+};
+
+}  // namespace
+
+TEST_F(SettingsCommandTest, ListWritesDefaultsForANewUserAndPrintsSortedJson) {
+    std::string out;
+    ASSERT_EQ(settings("list", &out), 0) << out;
+    auto json = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << out;
+    EXPECT_EQ(json.size(), 18u);
+    EXPECT_EQ(json["StartMode"], "一键清理");
+    EXPECT_EQ(json["ShowIcon"], 1);
+    EXPECT_EQ(json["Insight Clean"], false);
+    EXPECT_EQ(json["Language"][0]["localCode"], "en");
+    EXPECT_LT(out.find("\"Action\""), out.find("\"CleanAtRegularTime\""));
+    EXPECT_LT(out.find("\"ShowIcon\""), out.find("\"StartMode\""));
+    EXPECT_TRUE(settingsOnDisk().isDictionary());
+}
+
+TEST_F(SettingsCommandTest, SetStoresJsonValuesAndTextOtherwise) {
+    ASSERT_EQ(settings("set SystemCleanModules '[\"Cookies\",\"Session\"]'"), 0);
+    ASSERT_EQ(settings("set 'Insight Clean' true"), 0);
+    ASSERT_EQ(settings("set ShowIcon 0"), 0);
+    ASSERT_EQ(settings("set CleanTimeInterval 'Every Week'"), 0);
+    ASSERT_EQ(settings("set 'Last Disk Check Date' '\"2024-05-01T12:00:00Z\"'"), 0);
+
+    hvn::Value s = settingsOnDisk();
+    EXPECT_EQ(s["SystemCleanModules"], hvn::Value(hvn::Array{"Cookies", "Session"}));
+    EXPECT_EQ(s["Insight Clean"], hvn::Value(true));
+    EXPECT_EQ(s["ShowIcon"], hvn::Value(0));
+    EXPECT_EQ(s["CleanTimeInterval"], hvn::Value("Every Week"));
+    EXPECT_EQ(s["Last Disk Check Date"], hvn::Value(hvn::Date{1714564800}));
+    EXPECT_EQ(s["StartMode"], hvn::Value("一键清理"));  // defaults were written first
+
+    std::string out;
+    ASSERT_EQ(settings("get 'Last Disk Check Date'", &out), 0);
+    EXPECT_EQ(out, "\"2024-05-01T12:00:00Z\"\n");
+    ASSERT_EQ(settings("get SystemCleanModules", &out), 0);
+    EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::parse(R"(["Cookies","Session"])"));
+
+    ASSERT_EQ(settings("set CleanTime null"), 0);
+    EXPECT_EQ(settings("get CleanTime", &out), 1);
+    EXPECT_NE(out.find("CleanTime"), std::string::npos);
+}
+
+TEST_F(SettingsCommandTest, GetOfAnAbsentKeyFails) {
+    std::string out;
+    EXPECT_EQ(settings("get NoSuchKey", &out), 1);
+    EXPECT_NE(out.find("no setting 'NoSuchKey'"), std::string::npos) << out;
+    EXPECT_EQ(settings("get 'Insight Clean'", &out), 0);
+    EXPECT_EQ(out, "false\n");
+}
+
+TEST_F(SettingsCommandTest, HelpOnEveryLevelAndUsageErrors) {
+    std::string out;
+    EXPECT_EQ(settings("--help", &out), 0);
+    EXPECT_NE(out.find("settings set KEY VALUE"), std::string::npos);
+    for (const char* sub : {"list", "get", "set"}) {
+        EXPECT_EQ(settings(std::string(sub) + " --help", &out), 0) << sub;
+        EXPECT_NE(out.find(std::string("usage: halvorn settings ") + sub), std::string::npos) << out;
+    }
+    EXPECT_EQ(settings("", &out), 2);
+    EXPECT_EQ(settings("frobnicate", &out), 2);
+    EXPECT_EQ(settings("get", &out), 2);
+    EXPECT_EQ(settings("set OnlyKey", &out), 2);
+    EXPECT_EQ(settings("list extra", &out), 2);
+    // Help does not write anything.
+    EXPECT_TRUE(settingsOnDisk().isNull());
+}
+
+TEST_F(SettingsCommandTest, ACorruptPreferencesFileIsReplacedByDefaults) {
+    roots.writeFile(hvn::UserDefaults::standardUserDefaults().filePath(), "bplist00 garbage");
+    std::string out;
+    ASSERT_EQ(settings("get ShowIcon", &out), 0) << out;
+    EXPECT_EQ(out, "1\n");
+}
