@@ -46,10 +46,16 @@ public:
         : services_(services), stopClear_(stopClear), manager_(manager) {}
 
     bool stopRequested() const { return stopClear_.load(); }
-    // Removes one path in-process. On failure logs the error text and adds the path to
-    // failures() (for the privileged removal). An unsound or protected path is refused:
-    // logged, not removed, not added. Returns true when the item is gone.
-    bool remove(const std::string& path);
+
+    enum class Outcome { Removed, Failed, Refused };
+    // Removes one path in-process. Removed: the item is gone (also when it had vanished
+    // already). Failed: the error text is logged and the path added to failures() for the
+    // privileged removal. Refused: an unsound or protected path, logged, neither removed
+    // nor added.
+    Outcome remove(const std::string& path);
+    // Adds a path to failures() without trying it in-process (a path that must go with a
+    // failed one); refused like remove(). True when added.
+    bool handOn(const std::string& path);
     const std::vector<std::string>& failures() const { return failures_; }
     std::vector<std::string> takeFailures() { return std::move(failures_); }
     // The manager being cleaned (for the rules that need its state); may be null in tests.

@@ -1,0 +1,337 @@
+#include "HVN/Code/Clearer/HVNCleanManager.h"
+
+#include <map>
+
+#include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
+#include "HVN/Code/Clearer/HVNTrashCleanner.h"
+#include "HVN/Code/Public/HVNCommonFunction.h"
+#include "HVN/Code/Public/HVNSearchApplications.h"
+#include "Platform/Log.h"
+#include "Platform/Workspace.h"
+
+using M = HVNModuleInfo;
+
+HVNCleanManager& HVNCleanManager::shareHVNCLean() {
+    static HVNCleanManager* manager = new HVNCleanManager;  // lives as long as the program
+    return *manager;
+}
+
+HVNCleanManager::HVNCleanManager(HVNCleanServices services) : services_(std::move(services)) {
+    dbManager = std::make_unique<HVNPathDBManager>();
+    scanSystem = std::make_unique<HVNCacheScanner>(false);
+    scanDisk = std::make_unique<HVNCacheScanner>(true);
+    scanInternetVirus = std::make_unique<HVNCacheScanner>(false);
+
+    readRuleLists();
+
+    auto& center = hvn::NotificationCenter::defaultCenter();
+    cleanFinishObserver_ = center.addObserver(kCleanFinishNotification, [this](const hvn::Notification&) {
+        isFixing.store(false);
+    });
+    cleanBeginObserver_ = center.addObserver(kCleanBeginNotification, [this](const hvn::Notification&) {
+        isFixing.store(true);
+    });
+    buildScanSteps();
+}
+
+HVNCleanManager::~HVNCleanManager() {
+    // The queues stop and wait for their runs before the rule lists they scan go away.
+    scanSystem.reset();
+    scanDisk.reset();
+    scanInternetVirus.reset();
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up
+
+void HVNCleanManager::readRuleLists() {
+    // Binaries: the installed applications, once the application search has ended.
+    auto& search = HVNSearchApplications::shareHVNSearchApplications();
+    search.waitFinish();
+    for (const auto& app : search.allApplications()) {
+        if (app) allAppPath.push_back(app->path);
+    }
+
+    browserArray = dbManager->getBrowserCleanPath("Browser");
+    splitBrowserRules();
+
+    systemCacheArray = dbManager->getCleanPath("System Cache Files");
+    userCacheArray = dbManager->getCleanPath("User Cache Files");
+    IOSPhotoArray = dbManager->getCleanPath("IOS Photo Cache");
+    IOSSoftwareArray = dbManager->getCleanPath("IOS Software Updates");
+    systemLogArray = dbManager->getCleanPath("System Log Files");
+    userLogArray = dbManager->getCleanPath("User Log Files");
+
+    iPhotoCache = dbManager->getCleanPath("iPhoto Cleanup");
+    iPhoto = iPhotoCache.empty() || !iPhotoCache.back() ? std::string() : iPhotoCache.back()->path;
+
+    userDownloadArray = dbManager->getCleanPath("User Downloads");
+    LoginItemsArray = dbManager->getCleanPath("Broken Login Items");
+    PreferencesArray = dbManager->getCleanPath("Broken Preferences");
+}
+
+void HVNCleanManager::splitBrowserRules() {
+    static const char* const kinds[] = {"Cache", "Cookie", "History", "Session"};
+    std::vector<HVNScanInputObjectPtr>* lists[] = {&browserCache, &browserCookie, &browserHistory, &browserSession};
+    for (const auto& row : browserArray) {
+        if (!row) continue;
+        std::string keyValue = row->keyValue().value_or(std::string());
+        for (size_t k = 0; k < 4; ++k) {
+            if (keyValue.find(kinds[k]) == std::string::npos) continue;
+            auto request = std::make_shared<HVNScanInputObject>();
+            request->path = row->path().value_or(std::string());
+            std::string keyWord = row->keyWord().value_or(std::string());
+            // An empty key word would match every name: it stands for no key, like "NULL".
+            if (!keyWord.empty() && keyWord != "NULL") request->key = keyWord;
+            request->isCheck = row->isSelected;
+            request->recursion = (k == 2);
+            lists[k]->push_back(std::move(request));
+            break;
+        }
+    }
+}
+
+void HVNCleanManager::buildScanSteps() {
+    auto fileScan = [](const std::vector<HVNScanInputObjectPtr>& requests, int32_t module) {
+        return ScanStep{module, [&requests, module](HVNCacheScanner& q) { q.addFileScanTask(requests, module); }};
+    };
+    // Modules whose scanners join later take their places in these lists: System 4 after
+    // 7, 15, 16 and 18 at the end; Disk 8 after 0, 13 and 10 after 12, 19 at the end;
+    // Internet Security 21 then 22.
+    systemSteps_ = {
+        fileScan(browserCache, M::InternetCache),   fileScan(browserHistory, M::InternetHistory),
+        fileScan(browserSession, M::InternetSession), fileScan(userCacheArray, M::UserCache),
+        fileScan(userLogArray, M::UserLog),
+    };
+    diskSteps_ = {
+        fileScan(systemCacheArray, M::SystemCache),
+        fileScan(systemLogArray, M::SystemLog),
+        fileScan(IOSSoftwareArray, M::IOSSoftwareUpdates),
+        fileScan(IOSPhotoArray, M::IOSPhotoCache),
+        ScanStep{M::Trash,
+                 [](HVNCacheScanner& q) {
+                     q.addFileScanTask(HVNTrashCleanner::shareTrashCleanner().getTrashPaths(), M::Trash);
+                 }},
+        fileScan(userDownloadArray, M::UserDownloads),
+    };
+    virusSteps_ = {};
+}
+
+const std::vector<HVNCleanManager::ScanStep>& HVNCleanManager::scanStepsOf(HVNCleanCategory category) const {
+    switch (category) {
+        case HVNCleanCategory::System:
+            return systemSteps_;
+        case HVNCleanCategory::Disk:
+            return diskSteps_;
+        case HVNCleanCategory::InternetSecurity:
+            break;
+    }
+    return virusSteps_;
+}
+
+HVNCacheScanner& HVNCleanManager::queueOf(HVNCleanCategory category) const {
+    switch (category) {
+        case HVNCleanCategory::System:
+            return *scanSystem;
+        case HVNCleanCategory::Disk:
+            return *scanDisk;
+        case HVNCleanCategory::InternetSecurity:
+            break;
+    }
+    return *scanInternetVirus;
+}
+
+// ---------------------------------------------------------------------------------------
+// Scans
+
+void HVNCleanManager::queueCategory(HVNCleanCategory category) {
+    HVNCacheScanner& queue = queueOf(category);
+    for (const auto& step : scanStepsOf(category)) {
+        const HVNModuleInfo* info = HVNModuleInfo::find(step.module);
+        if (!info) continue;
+        if (info->alwaysScanned() || HVNCommonFunction::checkShouldBeenScaned(info->settingsName)) {
+            step.enqueue(queue);
+        }
+    }
+    queue.start();
+}
+
+void HVNCleanManager::scanSystemFile() { queueCategory(HVNCleanCategory::System); }
+
+void HVNCleanManager::scanDiskFile() {
+    hvn::Log::write("scanDiskFile start");
+    queueCategory(HVNCleanCategory::Disk);
+}
+
+void HVNCleanManager::scanViurs() {
+    hvn::Log::write("scanViurs start");
+    queueCategory(HVNCleanCategory::InternetSecurity);
+}
+
+void HVNCleanManager::stopSystemScan() { scanSystem->stop(); }
+void HVNCleanManager::stopDiskScan() { scanDisk->stop(); }
+void HVNCleanManager::stopInternetVirusScan() { scanInternetVirus->stop(); }
+
+// ---------------------------------------------------------------------------------------
+// Results
+
+std::optional<HVNNodeList> HVNCleanManager::scanSystemResultArray(int32_t module) const {
+    return scanSystem->resultFor(module);
+}
+std::optional<HVNNodeList> HVNCleanManager::scanDiskResultArray(int32_t module) const {
+    return scanDisk->resultFor(module);
+}
+std::optional<HVNNodeList> HVNCleanManager::scanInternetVirusResultArray(int32_t module) const {
+    return scanInternetVirus->resultFor(module);
+}
+
+bool HVNCleanManager::systemFile() const { return scanSystem->hasData(); }
+bool HVNCleanManager::diskFile() const { return scanDisk->hasData(); }
+bool HVNCleanManager::internetVirusFile() const { return scanInternetVirus->hasData(); }
+bool HVNCleanManager::hasSystemData() const { return scanSystem->hasNonEmptyList(); }
+bool HVNCleanManager::hasDiscData() const { return scanDisk->hasNonEmptyList(); }
+bool HVNCleanManager::hasInternetVirusIssue() const { return scanInternetVirus->hasNonEmptyList(); }
+
+// ---------------------------------------------------------------------------------------
+// Ticking
+
+void HVNCleanManager::setCategoryCheck(HVNCleanCategory category, bool check) {
+    const int8_t state = check ? 1 : 0;
+    queueOf(category).editData([&](HVNCacheScanner::ResultMap& data) {
+        for (auto& [module, list] : data) {
+            if (category == HVNCleanCategory::Disk && module == M::IPhoto) continue;
+            for (const auto& top : list) {
+                top->isCheck = state;
+                for (const auto& child : top->children()) child->isCheck = state;
+            }
+        }
+    });
+}
+
+void HVNCleanManager::setSystemCheck(bool check) { setCategoryCheck(HVNCleanCategory::System, check); }
+void HVNCleanManager::setDiskCheck(bool check) { setCategoryCheck(HVNCleanCategory::Disk, check); }
+void HVNCleanManager::setInternetVirusCheck(bool check) {
+    setCategoryCheck(HVNCleanCategory::InternetSecurity, check);
+}
+
+// ---------------------------------------------------------------------------------------
+// Cleaning
+
+bool HVNCleanManager::cleanCategoryInApp(HVNCleanCategory category, std::vector<std::string>& failures) {
+    HVNCacheScanner& queue = queueOf(category);
+    HVNCleanContext context(services_, stopClear, this);
+    bool finished = true;
+    for (int32_t module : queue.modules()) {
+        const HVNModuleCleanRule* rule = HVNCleanRules::ruleFor(module);
+        if (!rule || !rule->removeInApp) {
+            hvn::Log::writef("module %d has no removal rule; its entries are kept", module);
+            continue;
+        }
+        if (!rule->removeInApp(queue, module, context)) {
+            finished = false;
+            break;
+        }
+    }
+    for (auto& path : context.takeFailures()) failures.push_back(std::move(path));
+    return finished;
+}
+
+std::vector<std::string> HVNCleanManager::clearSystemInApp() {
+    std::vector<std::string> failures;
+    cleanCategoryInApp(HVNCleanCategory::System, failures);
+    return failures;
+}
+
+std::vector<std::string> HVNCleanManager::clearDiscInApp() {
+    std::vector<std::string> failures;
+    cleanCategoryInApp(HVNCleanCategory::Disk, failures);
+    return failures;
+}
+
+std::vector<std::string> HVNCleanManager::cleanInternetVirusInApp() {
+    std::vector<std::string> failures;
+    cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures);
+    return failures;
+}
+
+void HVNCleanManager::pruneCategory(HVNCleanCategory category) {
+    queueOf(category).editData([&](HVNCacheScanner::ResultMap& data) {
+        for (auto& [module, list] : data) {
+            const HVNModuleCleanRule* rule = HVNCleanRules::ruleFor(module);
+            if (rule && rule->prune) rule->prune(list);
+        }
+    });
+}
+
+void HVNCleanManager::clearSystemObject() { pruneCategory(HVNCleanCategory::System); }
+void HVNCleanManager::clearDiscObject() { pruneCategory(HVNCleanCategory::Disk); }
+void HVNCleanManager::clearInternetVirusObject() { pruneCategory(HVNCleanCategory::InternetSecurity); }
+
+void HVNCleanManager::clearCategory(HVNCleanCategory category) {
+    stopClear.store(false);
+    std::vector<std::string> failures;
+    cleanCategoryInApp(category, failures);
+    if (stopClear.load()) return;
+    if (!failures.empty()) {
+        bool rewrite = services_.isShredderFile && services_.isShredderFile();
+        if (services_.removeSystemFile && services_.removeSystemFile(failures, rewrite)) pruneCategory(category);
+    }
+    // The repair of the disk check after a disk clean joins with the disk check module.
+}
+
+void HVNCleanManager::clearSystemFile() { clearCategory(HVNCleanCategory::System); }
+void HVNCleanManager::clearDiskFile() { clearCategory(HVNCleanCategory::Disk); }
+void HVNCleanManager::clearInternetVirusFile() { clearCategory(HVNCleanCategory::InternetSecurity); }
+
+void HVNCleanManager::clearInternetVirus(bool isCleanInternetVirus, bool isCleanSytem, bool isCleanDisk,
+                                         bool isCleanPerformanceBoost) {
+    stopClear.store(false);
+    std::vector<std::string> failures;
+    auto& center = hvn::NotificationCenter::defaultCenter();
+
+    if (isCleanInternetVirus) {
+        cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures);
+        if (isCleanSytem || isCleanDisk || isCleanPerformanceBoost) {
+            center.postOnMainThread(kCleanInternetVirusFinishNotification);
+        }
+    }
+    if (stopClear.load()) return;
+    if (isCleanSytem) {
+        cleanCategoryInApp(HVNCleanCategory::System, failures);
+        if (isCleanDisk || isCleanPerformanceBoost) center.postOnMainThread(kCleanSystemFinishNotification);
+    }
+    if (stopClear.load()) return;
+    if (isCleanDisk) cleanCategoryInApp(HVNCleanCategory::Disk, failures);
+    if (stopClear.load() || failures.empty()) return;
+
+    bool rewrite = services_.isShredderFile && services_.isShredderFile();
+    if (!services_.removeSystemFile || !services_.removeSystemFile(failures, rewrite)) return;
+    if (isCleanInternetVirus) pruneCategory(HVNCleanCategory::InternetSecurity);
+    if (isCleanSytem) pruneCategory(HVNCleanCategory::System);
+    if (isCleanDisk) pruneCategory(HVNCleanCategory::Disk);
+}
+
+void HVNCleanManager::clearStop() {
+    stopClear.store(true);
+    // The disk permission tool is stopped here too once the disk check module is part of
+    // the program.
+    if (services_.stopClearSystemFile) services_.stopClearSystemFile();
+}
+
+// ---------------------------------------------------------------------------------------
+// Running browsers
+
+std::vector<std::string> HVNCleanManager::hasBrowserRun() {
+    static const std::map<std::string, std::string> names = {
+        {"com.apple.Safari", "Safari"},
+        {"org.mozilla.firefox", "Firefox"},
+        {"com.google.Chrome", "Chrome"},
+        {"com.operasoftware.Opera", "Opera"},
+    };
+    std::vector<std::string> out;
+    for (const auto& app : hvn::Workspace::runningApplications()) {
+        auto it = names.find(app.bundleIdentifier);
+        if (it != names.end()) out.push_back(it->second);
+    }
+    return out;
+}

@@ -1,0 +1,247 @@
+#include "HVN/Code/Clearer/HVNCleanRules.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include "HVN/Code/Clearer/HVNCacheScanner.h"
+#include "HVN/Code/Clearer/HVNModuleInfo.h"
+#include "HVN/Code/Public/HVNCommonFunction.h"
+#include "HVN/Code/Public/ReomveFile.h"
+#include "Platform/Log.h"
+#include "Platform/Roots.h"
+
+namespace {
+
+using ResultMap = HVNCacheScanner::ResultMap;
+
+bool isSoundPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return false;
+    size_t start = 1;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        std::string_view part(path.data() + start, slash - start);
+        if (part == "." || part == "..") return false;
+        start = slash + 1;
+    }
+    return !hvn::Roots::isProtectedPath(path);
+}
+
+void eraseNode(HVNNodeList& list, const HVNScaneOuputObjectPtr& node) {
+    list.erase(std::remove(list.begin(), list.end(), node), list.end());
+}
+
+// Edits one module's list under the queue's lock; nothing when the module has no list.
+void editList(HVNCacheScanner& queue, int32_t module, const std::function<void(HVNNodeList&)>& fn) {
+    queue.editData([&](ResultMap& data) {
+        auto it = data.find(module);
+        if (it != data.end()) fn(it->second);
+    });
+}
+
+HVNNodeList childrenOf(HVNCacheScanner& queue, const HVNScaneOuputObjectPtr& node) {
+    HVNNodeList out;
+    queue.readData([&](const ResultMap&) { out = node->children(); });
+    return out;
+}
+
+using Outcome = HVNCleanContext::Outcome;
+
+// Removes a node's own path; a node without a sound path is refused.
+Outcome removeNode(HVNCleanContext& context, const HVNScaneOuputObject& node) {
+    std::string path = HVNCleanRules::removablePathOfNode(node);
+    if (path.empty()) {
+        hvn::Log::writef("not removed (unsafe path): %s", HVNCleanRules::pathOfNode(node).c_str());
+        return Outcome::Refused;
+    }
+    return context.remove(path);
+}
+
+// Children rule shared by the group-aware and trash rules: removes the ticked children of
+// one group; those removed leave it, and the group leaves the list when none is left.
+// With removePaths, a child's extra paths (the trash's record of the entry) are removed
+// after it, or handed on after it when the child itself is handed on.
+void removeTickedChildren(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context,
+                          const HVNScaneOuputObjectPtr& group, const HVNNodeList& children, bool withRemovePaths) {
+    HVNNodeList removed;
+    for (const auto& child : children) {
+        if (!HVNCleanRules::isTicked(*child)) continue;
+        Outcome outcome = removeNode(context, *child);
+        if (withRemovePaths && child->removePaths && outcome != Outcome::Refused) {
+            const std::string own = HVNCleanRules::pathOfNode(*child);
+            for (const auto& extra : *child->removePaths) {
+                if (extra == own) continue;
+                if (outcome == Outcome::Failed) {
+                    context.handOn(extra);
+                } else if (context.remove(extra) != Outcome::Removed) {
+                    // The entry stays listed until its record is gone too.
+                    outcome = Outcome::Failed;
+                }
+            }
+        }
+        if (outcome == Outcome::Removed) removed.push_back(child);
+    }
+    if (removed.empty()) return;
+    editList(queue, module, [&](HVNNodeList& list) {
+        for (const auto& child : removed) group->removeObjectFromChildren(child);
+        if (group->children().empty()) eraseNode(list, group);
+    });
+}
+
+bool removeGroupAware(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
+    const HVNNodeList tops = queue.resultFor(module).value_or(HVNNodeList{});
+    for (const auto& top : tops) {
+        if (context.stopRequested()) return false;
+        HVNNodeList children = childrenOf(queue, top);
+        if (!children.empty()) {
+            removeTickedChildren(queue, module, context, top, children, false);
+        } else if (HVNCleanRules::isTicked(*top) && removeNode(context, *top) == Outcome::Removed) {
+            editList(queue, module, [&](HVNNodeList& list) { eraseNode(list, top); });
+        }
+    }
+    return true;
+}
+
+bool removeFlat(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
+    const HVNNodeList tops = queue.resultFor(module).value_or(HVNNodeList{});
+    for (const auto& top : tops) {
+        if (context.stopRequested()) return false;
+        if (HVNCleanRules::isTicked(*top) && removeNode(context, *top) == Outcome::Removed) {
+            editList(queue, module, [&](HVNNodeList& list) { eraseNode(list, top); });
+        }
+    }
+    return true;
+}
+
+bool removeTrash(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
+    const HVNNodeList tops = queue.resultFor(module).value_or(HVNNodeList{});
+    for (const auto& top : tops) {
+        if (context.stopRequested()) return false;
+        removeTickedChildren(queue, module, context, top, childrenOf(queue, top), true);
+    }
+    return true;
+}
+
+}  // namespace
+
+HVNCleanServices HVNCleanServices::standard() {
+    HVNCleanServices s;
+    s.removeFile = [](const std::string& path, std::string* error) {
+        return ReomveFile::HVNRemoveFileAtPath(path, error);
+    };
+    s.removeSystemFile = [](const std::vector<std::string>& paths, bool rewrite) {
+        return ReomveFile::removeSystemFile(paths, rewrite);
+    };
+    s.stopClearSystemFile = [] { ReomveFile::stopClearSystemFile(); };
+    s.isShredderFile = [] { return HVNCommonFunction::isShredderFile(); };
+    return s;
+}
+
+HVNCleanContext::Outcome HVNCleanContext::remove(const std::string& path) {
+    if (!isSoundPath(path)) {
+        hvn::Log::writef("not removed (unsafe path): %s", path.c_str());
+        return Outcome::Refused;
+    }
+    struct stat st;
+    // An entry that vanished since the scan is as good as removed.
+    if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Outcome::Removed;
+    std::string error;
+    if (services_.removeFile && services_.removeFile(path, &error)) return Outcome::Removed;
+    hvn::Log::write(error.empty() ? "cannot remove " + path : error);
+    failures_.push_back(path);
+    return Outcome::Failed;
+}
+
+bool HVNCleanContext::handOn(const std::string& path) {
+    if (!isSoundPath(path)) {
+        hvn::Log::writef("not removed (unsafe path): %s", path.c_str());
+        return false;
+    }
+    failures_.push_back(path);
+    return true;
+}
+
+std::string HVNCleanRules::pathOfNode(const HVNScaneOuputObject& node) { return node.dirPath() + "/" + node.name(); }
+
+std::string HVNCleanRules::removablePathOfNode(const HVNScaneOuputObject& node) {
+    std::string name = node.name();
+    std::string dir = node.dirPath();
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return {};
+    if (dir.empty() || dir[0] != '/') return {};
+    std::string path = pathOfNode(node);
+    return isSoundPath(path) ? path : std::string();
+}
+
+HVNModuleCleanRule HVNCleanRules::groupAwareRule() { return {removeGroupAware, pruneGroupAware}; }
+
+HVNModuleCleanRule HVNCleanRules::flatRule() { return {removeFlat, pruneFlat}; }
+
+HVNModuleCleanRule HVNCleanRules::trashRule() { return {removeTrash, pruneTickedChildren}; }
+
+void HVNCleanRules::pruneGroupAware(HVNNodeList& list) {
+    for (auto it = list.begin(); it != list.end();) {
+        auto& top = *it;
+        if (!top->children().empty()) {
+            HVNNodeList children = top->children();
+            for (const auto& child : children) {
+                if (isTicked(*child)) top->removeObjectFromChildren(child);
+            }
+            if (top->children().empty()) {
+                it = list.erase(it);
+                continue;
+            }
+        } else if (isTicked(*top)) {
+            it = list.erase(it);
+            continue;
+        }
+        ++it;
+    }
+}
+
+void HVNCleanRules::pruneFlat(HVNNodeList& list) {
+    list.erase(std::remove_if(list.begin(), list.end(), [](const HVNScaneOuputObjectPtr& n) { return isTicked(*n); }),
+               list.end());
+}
+
+void HVNCleanRules::pruneTickedChildren(HVNNodeList& list) {
+    for (auto it = list.begin(); it != list.end();) {
+        auto& top = *it;
+        if (!top->children().empty()) {
+            HVNNodeList children = top->children();
+            for (const auto& child : children) {
+                if (isTicked(*child)) top->removeObjectFromChildren(child);
+            }
+            if (top->children().empty()) {
+                it = list.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+}
+
+const HVNModuleCleanRule* HVNCleanRules::ruleFor(int32_t module) {
+    using M = HVNModuleInfo;
+    static const std::map<int32_t, HVNModuleCleanRule> table = [] {
+        std::map<int32_t, HVNModuleCleanRule> t;
+        t[M::SystemCache] = groupAwareRule();
+        t[M::UserCache] = groupAwareRule();
+        for (int32_t id : {M::SystemLog, M::UserLog, M::InternetHistory, M::InternetSession, M::InternetCache,
+                           M::IOSSoftwareUpdates, M::IOSPhotoCache, M::UserDownloads}) {
+            t[id] = flatRule();
+        }
+        t[M::Trash] = trashRule();
+        // Joining with their scanners: 4 cookies (cookie store deletion, no stop check),
+        // 8 language files (removePaths of ticked children), 10 photo library (master
+        // removed, preview moved over it, unticked too), 13 universal binaries (thinning,
+        // no stop check), 15 and 16 (flat), 18 login items (login list, else flat, no stop
+        // check), 19 (nothing removed; repair after a disk clean), 21 viruses, 22 bad
+        // cookies (no stop check).
+        return t;
+    }();
+    auto it = table.find(module);
+    return it == table.end() ? nullptr : &it->second;
+}
