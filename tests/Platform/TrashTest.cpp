@@ -1,0 +1,115 @@
+#include "Platform/Trash.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Support/TestRoots.h"
+
+namespace fs = std::filesystem;
+using hvn::test::RootsTest;
+namespace Trash = hvn::Trash;
+
+namespace {
+
+// Keeps XDG_DATA_HOME as the test found it.
+class TrashTest : public RootsTest {
+protected:
+    void SetUp() override {
+        const char* v = std::getenv("XDG_DATA_HOME");
+        had_ = v != nullptr;
+        if (v) old_ = v;
+        unsetenv("XDG_DATA_HOME");
+    }
+    void TearDown() override {
+        if (had_) {
+            setenv("XDG_DATA_HOME", old_.c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+    }
+    std::string readFile(const std::string& p) {
+        std::ifstream in(p);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    bool had_ = false;
+    std::string old_;
+};
+
+}  // namespace
+
+TEST_F(TrashTest, HomeTrashFollowsXdgDataHomeWhenAbsolute) {
+    EXPECT_EQ(Trash::homeTrashDir(), roots.home() + "/.local/share/Trash");
+    setenv("XDG_DATA_HOME", (roots.base() + "/data/").c_str(), 1);
+    EXPECT_EQ(Trash::homeTrashDir(), roots.base() + "/data/Trash");
+    setenv("XDG_DATA_HOME", "relative/data", 1);
+    EXPECT_EQ(Trash::homeTrashDir(), roots.home() + "/.local/share/Trash");
+    setenv("XDG_DATA_HOME", "", 1);
+    EXPECT_EQ(Trash::homeTrashDir(), roots.home() + "/.local/share/Trash");
+}
+
+TEST_F(TrashTest, VolumeTrashesNeedAStickyRealAdminTrashOrAUserTrash) {
+    const std::string v = roots.root() + "/Volumes/Stick";
+    // Admin trash with the sticky bit and our folder, and our own top-directory trash.
+    roots.makeDir(v + "/.Trash/1000");
+    ASSERT_EQ(chmod((v + "/.Trash").c_str(), 01777), 0);
+    roots.makeDir(v + "/.Trash-1000/files");
+    EXPECT_EQ(Trash::volumeTrashDirs(v, 1000), (std::vector<std::string>{v + "/.Trash/1000", v + "/.Trash-1000"}));
+    // Another user's trash is not ours.
+    EXPECT_TRUE(Trash::volumeTrashDirs(v, 1001).empty());
+
+    // Without the sticky bit the admin trash is not used at all, even with our folder in it.
+    ASSERT_EQ(chmod((v + "/.Trash").c_str(), 0777), 0);
+    EXPECT_EQ(Trash::volumeTrashDirs(v, 1000), (std::vector<std::string>{v + "/.Trash-1000"}));
+
+    // Links in place of the trash folders are not followed.
+    const std::string w = roots.root() + "/Volumes/Other";
+    roots.makeDir(roots.base() + "/elsewhere/1000");
+    ASSERT_EQ(chmod((roots.base() + "/elsewhere").c_str(), 01777), 0);
+    roots.makeDir(w);
+    fs::create_symlink(roots.base() + "/elsewhere", w + "/.Trash");
+    fs::create_symlink(roots.base() + "/elsewhere/1000", w + "/.Trash-1000");
+    EXPECT_FALSE(Trash::isUsableAdminTrash(w + "/.Trash"));
+    EXPECT_TRUE(Trash::volumeTrashDirs(w, 1000).empty());
+}
+
+TEST_F(TrashTest, InfoRecordOfAnEntry) {
+    EXPECT_EQ(Trash::filesDir("/t/Trash"), "/t/Trash/files");
+    EXPECT_EQ(Trash::infoPathFor("/t/Trash", "a b.txt"), "/t/Trash/info/a b.txt.trashinfo");
+    EXPECT_EQ(Trash::infoPathForEntry("/t/Trash/files/x"), "/t/Trash/info/x.trashinfo");
+    EXPECT_EQ(Trash::infoPathForEntry("/files/x"), "/info/x.trashinfo");
+    EXPECT_FALSE(Trash::infoPathForEntry("/t/Trash/other/x").has_value());
+    EXPECT_FALSE(Trash::infoPathForEntry("/t/Trash/files/").has_value());
+    EXPECT_FALSE(Trash::infoPathForEntry("x").has_value());
+}
+
+TEST_F(TrashTest, PercentDecoding) {
+    EXPECT_EQ(Trash::percentDecode("a%20b%2Fc%e2%82%ac"), std::string("a b/c\xe2\x82\xac"));
+    EXPECT_FALSE(Trash::percentDecode("bad%2").has_value());
+    EXPECT_FALSE(Trash::percentDecode("bad%zz").has_value());
+}
+
+TEST_F(TrashTest, DirectorySizesKeepsOnlyItemsThatStillHaveARecord) {
+    const std::string t = Trash::homeTrashDir();
+    roots.writeFile(t + "/info/kept dir.trashinfo", "[Trash Info]\nPath=/x\nDeletionDate=2024-01-01T00:00:00\n");
+    roots.writeFile(t + "/info/other.trashinfo", "[Trash Info]\n");
+    roots.writeFile(t + "/directorysizes",
+                    "4096 1700000000 kept%20dir\n"
+                    "8192 1700000001 gone\n"
+                    "malformed\n"
+                    "12 1700000002 other\n"
+                    "1 2 bad%zz\n");
+    std::string error;
+    ASSERT_TRUE(Trash::dropStaleDirectorySizes(t, &error)) << error;
+    EXPECT_EQ(readFile(t + "/directorysizes"), "4096 1700000000 kept%20dir\n12 1700000002 other\n");
+    // Clean already: left as it is; no cache at all: nothing to do.
+    EXPECT_TRUE(Trash::dropStaleDirectorySizes(t));
+    EXPECT_TRUE(Trash::dropStaleDirectorySizes(roots.base() + "/no-trash"));
+    EXPECT_FALSE(fs::exists(roots.base() + "/no-trash"));
+}
