@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "Platform/Bundle.h"
 #include "Platform/Host.h"
 #include "Platform/Locale.h"
@@ -330,6 +331,18 @@ int64_t HVNCommonFunction::getChildrenCnt(const HVNScaneOuputObjectPtr& node, bo
     if (!node) return 0;
     if (node->subObjects && !node->subObjects->empty()) return getNodeCnt(*node->subObjects, checkSelected);
     return (!checkSelected || node->isCheck != 0) ? 1 : 0;
+}
+
+std::vector<HVNScanInputObjectPtr> HVNCommonFunction::broswerChahePath() {
+    HVNPathDBManager manager;
+    auto requests = manager.getCleanPath(kBroswerChaheCatalog);
+    for (auto& request : requests) {
+        // An empty path (a rule that could not be decrypted) must stay empty: below the home
+        // folder it would name the whole home folder.
+        if (!request || request->path.empty()) continue;
+        request->path = hvn::Roots::homePath(request->path);
+    }
+    return requests;
 }
 
 // --- NSArray(LA) ---
