@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "HVN/Code/Public/HVNCommonFunction.h"
+#include "HVN/Code/Public/HVNSearchApplications.h"
 #include "Platform/DirectoryWalker.h"
 #include "Platform/FileManager.h"
 #include "Platform/Log.h"
@@ -294,7 +295,13 @@ const std::vector<HVNScanFileOperation::FoldedApplication>& HVNScanFileOperation
 }
 
 std::vector<HVNScanFileOperation::Application> HVNScanFileOperation::installedApplications() {
-    return {};
+    // The list as it stands: the clean manager waits for the search before it scans, and
+    // an icon is only for display, so the scanner never waits (nor starts a search) itself.
+    std::vector<Application> apps;
+    for (const auto& item : HVNSearchApplications::shareHVNSearchApplications().allApplications()) {
+        if (item) apps.push_back({item->path, item->executableString, item->bundleID});
+    }
+    return apps;
 }
 
 std::string HVNScanFileOperation::iconPathFor(const std::string& dirPath, const std::string& name) {
