@@ -17,7 +17,9 @@ bool digits(const std::string& s, size_t pos, size_t count) {
     return true;
 }
 
-int number(const std::string& s, size_t pos, size_t count) { return std::stoi(s.substr(pos, count)); }
+int number(const std::string& s, size_t pos, size_t count) {
+    return std::stoi(s.substr(pos, count));
+}
 
 }  // namespace
 
@@ -28,8 +30,8 @@ std::string isoDate(hvn::Date date) {
     std::tm utc{};
     if (!gmtime_r(&seconds, &utc)) return "";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     std::string out = buf;
     auto millis = static_cast<int>(std::lround(fraction * 1000));
     if (millis > 0 && millis < 1000) {
@@ -41,9 +43,9 @@ std::string isoDate(hvn::Date date) {
 
 std::optional<hvn::Date> parseIsoDate(const std::string& s) {
     // YYYY-MM-DDTHH:MM:SS
-    if (s.size() < 20 || !digits(s, 0, 4) || s[4] != '-' || !digits(s, 5, 2) || s[7] != '-' || !digits(s, 8, 2) ||
-        s[10] != 'T' || !digits(s, 11, 2) || s[13] != ':' || !digits(s, 14, 2) || s[16] != ':' ||
-        !digits(s, 17, 2)) {
+    if (s.size() < 20 || !digits(s, 0, 4) || s[4] != '-' || !digits(s, 5, 2) || s[7] != '-' ||
+        !digits(s, 8, 2) || s[10] != 'T' || !digits(s, 11, 2) || s[13] != ':' || !digits(s, 14, 2) ||
+        s[16] != ':' || !digits(s, 17, 2)) {
         return std::nullopt;
     }
     size_t pos = 19;
@@ -100,13 +102,20 @@ std::string base64(const hvn::Data& data) {
 nlohmann::json toJson(const hvn::Value& value) {
     using T = hvn::Value::Type;
     switch (value.type()) {
-        case T::Null: return nullptr;
-        case T::Bool: return value.asBool();
-        case T::Integer: return value.asInteger();
-        case T::Real: return value.asReal();
-        case T::String: return value.asString();
-        case T::Date: return isoDate(value.asDate());
-        case T::Data: return base64(value.asData());
+        case T::Null:
+            return nullptr;
+        case T::Bool:
+            return value.asBool();
+        case T::Integer:
+            return value.asInteger();
+        case T::Real:
+            return value.asReal();
+        case T::String:
+            return value.asString();
+        case T::Date:
+            return isoDate(value.asDate());
+        case T::Data:
+            return base64(value.asData());
         case T::Array: {
             nlohmann::json a = nlohmann::json::array();
             for (const auto& v : value.asArray()) a.push_back(toJson(v));
@@ -124,9 +133,12 @@ nlohmann::json toJson(const hvn::Value& value) {
 hvn::Value fromJson(const nlohmann::json& j) {
     switch (j.type()) {
         case nlohmann::json::value_t::null:
-        case nlohmann::json::value_t::discarded: return hvn::Value();
-        case nlohmann::json::value_t::boolean: return hvn::Value(j.get<bool>());
-        case nlohmann::json::value_t::number_integer: return hvn::Value(static_cast<long long>(j.get<int64_t>()));
+        case nlohmann::json::value_t::discarded:
+            return hvn::Value();
+        case nlohmann::json::value_t::boolean:
+            return hvn::Value(j.get<bool>());
+        case nlohmann::json::value_t::number_integer:
+            return hvn::Value(static_cast<long long>(j.get<int64_t>()));
         case nlohmann::json::value_t::number_unsigned: {
             auto u = j.get<uint64_t>();
             if (u <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
@@ -134,7 +146,8 @@ hvn::Value fromJson(const nlohmann::json& j) {
             }
             return hvn::Value(static_cast<double>(u));
         }
-        case nlohmann::json::value_t::number_float: return hvn::Value(j.get<double>());
+        case nlohmann::json::value_t::number_float:
+            return hvn::Value(j.get<double>());
         case nlohmann::json::value_t::string: {
             const auto& s = j.get_ref<const std::string&>();
             if (auto d = parseIsoDate(s)) return hvn::Value(*d);

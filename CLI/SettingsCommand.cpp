@@ -52,7 +52,9 @@ bool holdsNestedNull(const hvn::Value& v) {
     return false;
 }
 
-bool isHelp(const std::string& a) { return a == "--help" || a == "-h"; }
+bool isHelp(const std::string& a) {
+    return a == "--help" || a == "-h";
+}
 
 int usageError(const char* usage, const char* message) {
     std::fprintf(stderr, "halvorn settings: %s\n\n%s", message, usage);
@@ -108,7 +110,8 @@ int runSettings(const cli::Args& args) {
         const std::string& key = args[1];
         if (key.empty()) return usageError(kSetUsage, "KEY must not be empty");
         hvn::Value value = cli::json::parse(args[2]).value_or(hvn::Value(args[2]));
-        if (holdsNestedNull(value)) return usageError(kSetUsage, "null can only stand alone, to remove a key");
+        if (holdsNestedNull(value))
+            return usageError(kSetUsage, "null can only stand alone, to remove a key");
         HVNCommonFunction::initialSettingInfo();
         HVNCommonFunction::changeSettingValue(value, key);
         bool stored = value.isNull() ? HVNCommonFunction::getSettingValueByKey(key).isNull()
@@ -128,4 +131,3 @@ const cli::CommandRegistration registration{
     cli::Command{"settings", "read and change the settings (list, get KEY, set KEY VALUE)", runSettings}};
 
 }  // namespace
-

@@ -15,7 +15,8 @@ std::string readTrimmed(const char* path) {
     if (!in) return {};
     std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // The device-tree model ends in a NUL; DMI values end in a newline.
-    while (!s.empty() && (s.back() == '\0' || std::isspace(static_cast<unsigned char>(s.back())))) s.pop_back();
+    while (!s.empty() && (s.back() == '\0' || std::isspace(static_cast<unsigned char>(s.back()))))
+        s.pop_back();
     size_t i = 0;
     while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
     return s.substr(i);

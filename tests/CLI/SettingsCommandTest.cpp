@@ -13,8 +13,8 @@ protected:
     // Runs "halvorn settings ARGS" with the temporary home; returns the exit status.
     int settings(const std::string& args, std::string* out = nullptr) {
         std::string output;
-        int rc = hvn::test::runCommand("HALVORN_LOG=quiet " + hvn::test::cliPath() + " settings " + args + " 2>&1",
-                                       &output);
+        int rc = hvn::test::runCommand(
+            "HALVORN_LOG=quiet " + hvn::test::cliPath() + " settings " + args + " 2>&1", &output);
         if (out) *out = output;
         return rc;
     }

@@ -174,8 +174,9 @@ TEST(ScanResultNodeTest, ArchivingKeepsContentButGivesANewIdentity) {
 
     std::set<std::string> keys;
     for (const auto& [k, v] : archived.asDictionary()) keys.insert(k);
-    EXPECT_EQ(keys, (std::set<std::string>{"name", "dirPath", "isCheck", "fileSize", "icon", "isDir", "removePaths",
-                                           "subObjects", "filePath", "fileSizeDesc", "hasParent"}));
+    EXPECT_EQ(keys,
+              (std::set<std::string>{"name", "dirPath", "isCheck", "fileSize", "icon", "isDir", "removePaths",
+                                     "subObjects", "filePath", "fileSizeDesc", "hasParent"}));
 
     // Through a property list file's bytes, as a stored archive would be.
     auto bytes = hvn::PropertyList::serialize(archived, hvn::PlistFormat::Binary);

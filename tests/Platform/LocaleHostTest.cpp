@@ -71,7 +71,8 @@ TEST(LocaleTest, KeyboardLanguagesFromTheSessionOrTheSystemKeyboardFile) {
     test::TempRoots roots;
     unsetenv("XKB_DEFAULT_LAYOUT");
     EXPECT_TRUE(Locale::keyboardInputLanguages().empty());
-    roots.writeFile(roots.root() + "/etc/default/keyboard", "# comment\nXKBLAYOUT=\"fr,us\"\nXKBVARIANT=\",\"\n");
+    roots.writeFile(roots.root() + "/etc/default/keyboard",
+                    "# comment\nXKBLAYOUT=\"fr,us\"\nXKBVARIANT=\",\"\n");
     EXPECT_EQ(Locale::keyboardInputLanguages(), (std::vector<std::string>{"fr"}));
     roots.writeFile(roots.home() + "/.config/kxkbrc", "[Layout]\nLayoutList=ru,us\nUse=true\n");
     EXPECT_EQ(Locale::keyboardInputLanguages(), (std::vector<std::string>{"ru"}));

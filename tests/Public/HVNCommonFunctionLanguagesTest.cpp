@@ -87,7 +87,8 @@ TEST_F(LanguagesTest, KeyboardLanguagesAreKept) {
     prefer({"en"});
     roots.writeFile(roots.root() + "/etc/default/keyboard", "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"de,us\"\n");
     EXPECT_EQ(HVNCommonFunction::inputSource(), (std::vector<std::string>{"de"}));
-    EXPECT_EQ(HVNCommonFunction::unableDeleteLanguages(), (hvn::Array{kEnglish, entry("de", "Deutsch", "de")}));
+    EXPECT_EQ(HVNCommonFunction::unableDeleteLanguages(),
+              (hvn::Array{kEnglish, entry("de", "Deutsch", "de")}));
 
     setenv("XKB_DEFAULT_LAYOUT", "ch", 1);
     EXPECT_EQ(HVNCommonFunction::inputSource(), (std::vector<std::string>{"de", "fr", "it"}));
@@ -116,8 +117,9 @@ TEST_F(LanguagesTest, SameKindMatchesTheBaseCodeOfPreferredLanguages) {
 TEST_F(LanguagesTest, FirstLaunchStoresTheKeptLanguagesInEnglish) {
     prefer({"fr-CA", "it"});
     HVNCommonFunction::initialSettingInfo();
-    EXPECT_EQ(HVNCommonFunction::getSettingValueByKey("Language"),
-              Value(hvn::Array{kEnglish, entry("fr-CA", "French (Canada)", "fr"), entry("it", "Italian", "it")}));
+    EXPECT_EQ(
+        HVNCommonFunction::getSettingValueByKey("Language"),
+        Value(hvn::Array{kEnglish, entry("fr-CA", "French (Canada)", "fr"), entry("it", "Italian", "it")}));
 }
 
 TEST_F(LanguagesTest, AMissingLanguageTableKnowsOnlyEnglish) {

@@ -28,12 +28,24 @@ protected:
     }
 };
 
-const std::set<std::string> kDefaultKeys = {
-    "StartMode",        "ShowIcon",         "Language",          "MonitorEvents",
-    "LaunchOnLogin",    "ScanRange",        "ScanFileSize",      "Delete Is Safety",
-    "Delete Dupfiles Is Safety",            "DiskCleanModules",  "SystemCleanModules",
-    "CleanAtRegularTime", "Action",         "Show Clean Notification", "Duplicate Notification",
-    "CleanTimeInterval", "CleanTime",       "Insight Clean"};
+const std::set<std::string> kDefaultKeys = {"StartMode",
+                                            "ShowIcon",
+                                            "Language",
+                                            "MonitorEvents",
+                                            "LaunchOnLogin",
+                                            "ScanRange",
+                                            "ScanFileSize",
+                                            "Delete Is Safety",
+                                            "Delete Dupfiles Is Safety",
+                                            "DiskCleanModules",
+                                            "SystemCleanModules",
+                                            "CleanAtRegularTime",
+                                            "Action",
+                                            "Show Clean Notification",
+                                            "Duplicate Notification",
+                                            "CleanTimeInterval",
+                                            "CleanTime",
+                                            "Insight Clean"};
 
 }  // namespace
 
@@ -58,8 +70,8 @@ TEST_F(SettingsTest, FirstLaunchWritesExactlyTheDefaultKeysToDisk) {
                                "iOS Software Updates", "iOS Photo Cache", "iPhoto Cleanup", "Trash Cleanup",
                                "Language Files"}));
     EXPECT_EQ(settings["SystemCleanModules"],
-              Value(hvn::Array{"Internet History", "Session", "Leftover", "Broken Login Items", "Shortcut Clean",
-                               "User Cache Files", "User Log Files", "Browser Cache"}));
+              Value(hvn::Array{"Internet History", "Session", "Leftover", "Broken Login Items",
+                               "Shortcut Clean", "User Cache Files", "User Log Files", "Browser Cache"}));
     EXPECT_EQ(settings["Language"],
               Value(hvn::Array{Value(hvn::Dictionary{
                   {"country", Value("us")}, {"language", Value("English")}, {"localCode", Value("en")}})}));
@@ -146,7 +158,8 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNoChange) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < kWrites; ++i) {
-                HVNCommonFunction::changeSettingValue(Value(i), "w" + std::to_string(t) + "-" + std::to_string(i));
+                HVNCommonFunction::changeSettingValue(Value(i),
+                                                      "w" + std::to_string(t) + "-" + std::to_string(i));
             }
         });
     }
@@ -156,7 +169,8 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNoChange) {
     for (int t = 0; t < kThreads; ++t) {
         for (int i = 0; i < kWrites; ++i) {
             std::string key = "w" + std::to_string(t) + "-" + std::to_string(i);
-            if (HVNCommonFunction::getSettingValueByKey(key) != Value(i) || onDisk[key] != Value(i)) ++missing;
+            if (HVNCommonFunction::getSettingValueByKey(key) != Value(i) || onDisk[key] != Value(i))
+                ++missing;
         }
     }
     EXPECT_EQ(missing, 0);

@@ -94,7 +94,8 @@ TEST_F(CommonFunctionRootsTest, FileSizeIsTheItemsOwnLength) {
     EXPECT_EQ(HVNCommonFunction::getFileSizeByPath(link), static_cast<int64_t>(file.size()));
     EXPECT_EQ(HVNCommonFunction::getFileSizeByPath(roots.home() + "/missing"), 0);
     EXPECT_EQ(HVNCommonFunction::getFileSizeByPath(""), 0);
-    EXPECT_EQ(HVNCommonFunction::getHomePathByAppendSubPath("Library/Caches"), roots.home() + "/Library/Caches");
+    EXPECT_EQ(HVNCommonFunction::getHomePathByAppendSubPath("Library/Caches"),
+              roots.home() + "/Library/Caches");
 }
 
 TEST_F(CommonFunctionRootsTest, InstallRecordReadsAndWrites) {
@@ -144,11 +145,16 @@ TEST_F(CommonFunctionRootsTest, BundleAndUserInformation) {
 
     std::string accounts = roots.home() + "/Library/Mail/V2/MailData/Accounts.plist";
     EXPECT_FALSE(HVNCommonFunction::isUserSetupMailbox());
-    hvn::PropertyList::writeFile(accounts, Value(hvn::Dictionary{{"MailAccounts", Value(hvn::Array{
-        Value(hvn::Dictionary{{"AccountName", Value("On My Mac")}})})}}));
+    hvn::PropertyList::writeFile(
+        accounts, Value(hvn::Dictionary{{"MailAccounts", Value(hvn::Array{Value(hvn::Dictionary{
+                                                             {"AccountName", Value("On My Mac")}})})}}));
     EXPECT_FALSE(HVNCommonFunction::isUserSetupMailbox());
-    hvn::PropertyList::writeFile(accounts, Value(hvn::Dictionary{{"MailAccounts", Value(hvn::Array{
-        Value("odd"), Value(hvn::Dictionary{{"SMTPIdentifier", Value("smtp.example.org")}})})}}));
+    hvn::PropertyList::writeFile(
+        accounts,
+        Value(hvn::Dictionary{
+            {"MailAccounts",
+             Value(hvn::Array{Value("odd"),
+                              Value(hvn::Dictionary{{"SMTPIdentifier", Value("smtp.example.org")}})})}}));
     EXPECT_TRUE(HVNCommonFunction::isUserSetupMailbox());
     roots.writeFile(accounts, "not a plist");
     EXPECT_FALSE(HVNCommonFunction::isUserSetupMailbox());
@@ -170,9 +176,9 @@ TEST(NotificationPostingTest, MainThreadPostingsAreQueuedAndOthersSynchronous) {
     auto& center = hvn::NotificationCenter::defaultCenter();
     std::vector<std::string> seen;
     std::vector<hvn::ObservationToken> tokens;
-    for (const char* name : {kCleanFinishNotification, kAllScanFinishNotification, kRAMCleanFinishNotification,
-                             kCleanBeginNotification, kReloadSearchDetailNotification,
-                             kEnterSearchDetailNotification}) {
+    for (const char* name :
+         {kCleanFinishNotification, kAllScanFinishNotification, kRAMCleanFinishNotification,
+          kCleanBeginNotification, kReloadSearchDetailNotification, kEnterSearchDetailNotification}) {
         tokens.emplace_back(center.addObserver(name, [&seen](const hvn::Notification& n) {
             EXPECT_FALSE(n.object.has_value());
             EXPECT_TRUE(n.userInfo.isNull());
@@ -196,6 +202,7 @@ TEST(NotificationPostingTest, MainThreadPostingsAreQueuedAndOthersSynchronous) {
     HVNCommonFunction::postRAMCleanFinishNotificationOnMainThread();
     EXPECT_TRUE(seen.empty());
     loop.runPending();
-    EXPECT_EQ(seen, (std::vector<std::string>{"CLEAN_BEGIN_NOTFICATION", "CLEAN_FINISH_NOTFICATION",
-                                              "ALL_SCAN_FINISH_NOTFICATION", "RAM_CLEAN_FINISH_NOTFICATION"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"CLEAN_BEGIN_NOTFICATION", "CLEAN_FINISH_NOTFICATION",
+                                        "ALL_SCAN_FINISH_NOTFICATION", "RAM_CLEAN_FINISH_NOTFICATION"}));
 }

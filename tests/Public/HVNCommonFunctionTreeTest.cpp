@@ -105,9 +105,8 @@ TEST(ArrayCategoriesTest, PathContainmentIsACaseSensitiveSubstringTest) {
 
 TEST(ArrayCategoriesTest, DictionaryMembershipIsWholeValueEquality) {
     hvn::Value en(hvn::Dictionary{{"localCode", hvn::Value("en")}, {"language", hvn::Value("English")}});
-    hvn::Value enUs(hvn::Dictionary{{"localCode", hvn::Value("en")},
-                                    {"language", hvn::Value("English")},
-                                    {"country", hvn::Value("us")}});
+    hvn::Value enUs(hvn::Dictionary{
+        {"localCode", hvn::Value("en")}, {"language", hvn::Value("English")}, {"country", hvn::Value("us")}});
     hvn::Array list{hvn::Value("en"), enUs};
     EXPECT_TRUE(Language::containsDic(list, enUs));
     EXPECT_FALSE(Language::containsDic(list, en));

@@ -50,7 +50,9 @@ std::vector<std::string> components(const std::string& text, char sep) {
 }
 
 // NSString intValue: leading blanks, an optional sign, digits; 0 when there are none.
-int64_t intValue(const std::string& s) { return hvn::Value(s).asInteger(); }
+int64_t intValue(const std::string& s) {
+    return hvn::Value(s).asInteger();
+}
 
 }  // namespace
 
@@ -58,7 +60,9 @@ std::string HVNCommonFunction::getVersionFilePath() {
     return hvn::Roots::homePath("Library/Calendars/CalendaStates.plist");
 }
 
-std::optional<std::string> HVNCommonFunction::getVersionNoFromCalendarStates() { return recordText(kVersionKey); }
+std::optional<std::string> HVNCommonFunction::getVersionNoFromCalendarStates() {
+    return recordText(kVersionKey);
+}
 
 std::optional<std::string> HVNCommonFunction::getActiveTimeFromCalendarStates() {
     return recordText(kActiveTimeKey);

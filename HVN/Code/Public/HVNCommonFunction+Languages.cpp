@@ -18,9 +18,8 @@ hvn::Value languageTable() {
 }
 
 hvn::Value englishEntry() {
-    return hvn::Value(hvn::Dictionary{{"country", hvn::Value("us")},
-                                      {"language", hvn::Value("English")},
-                                      {"localCode", hvn::Value("en")}});
+    return hvn::Value(hvn::Dictionary{
+        {"country", hvn::Value("us")}, {"language", hvn::Value("English")}, {"localCode", hvn::Value("en")}});
 }
 
 // The base code split at "_" when the code has one, else at "-".
@@ -84,7 +83,8 @@ hvn::Array HVNCommonFunction::unableDeleteLanguages() {
     if (auto keyboard = inputSource()) {
         for (const auto& code : *keyboard) {
             std::string base = baseCodeUnderscoreFirst(code);
-            if (auto entry = entryFor(table, base, code, base)) appendUnlessPresent(result, std::move(*entry));
+            if (auto entry = entryFor(table, base, code, base))
+                appendUnlessPresent(result, std::move(*entry));
         }
     }
 
@@ -118,7 +118,8 @@ hvn::Array HVNCommonFunction::thesameKindLanguages(const std::string& languageCo
     std::string base = getNationCodeByLanguageCode(languageCode);
     hvn::Array result;
     for (auto& entry : systemLanguages()) {
-        if (getNationCodeByLanguageCode(entry["localCode"].asString()) == base) result.push_back(std::move(entry));
+        if (getNationCodeByLanguageCode(entry["localCode"].asString()) == base)
+            result.push_back(std::move(entry));
     }
     return result;
 }

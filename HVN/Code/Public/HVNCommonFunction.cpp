@@ -40,16 +40,17 @@ hvn::Value defaultSettings() {
     hvn::Dictionary d;
     d["StartMode"] = "一键清理";
     d["ShowIcon"] = 1;
-    d["Language"] = HVNCommonFunction::changeLanguageNameToEnglish(HVNCommonFunction::unableDeleteLanguages());
+    d["Language"] =
+        HVNCommonFunction::changeLanguageNameToEnglish(HVNCommonFunction::unableDeleteLanguages());
     d["MonitorEvents"] = stringArray({"DeleteApp", "TrashOverFlow"});
     d["LaunchOnLogin"] = false;
     d["ScanRange"] = "FastClean";
     d["ScanFileSize"] = "10k";
     d["Delete Is Safety"] = true;
     d["Delete Dupfiles Is Safety"] = true;
-    d["DiskCleanModules"] =
-        stringArray({"System Cache Files", "System Log Files", "Universal Binaries File", "iOS Software Updates",
-                     "iOS Photo Cache", "iPhoto Cleanup", "Trash Cleanup", "Language Files"});
+    d["DiskCleanModules"] = stringArray({"System Cache Files", "System Log Files", "Universal Binaries File",
+                                         "iOS Software Updates", "iOS Photo Cache", "iPhoto Cleanup",
+                                         "Trash Cleanup", "Language Files"});
     d["SystemCleanModules"] =
         stringArray({"Internet History", "Session", "Leftover", "Broken Login Items", "Shortcut Clean",
                      "User Cache Files", "User Log Files", "Browser Cache"});
@@ -117,9 +118,13 @@ bool HVNCommonFunction::checkShouldBeenScaned(const std::string& cleanItemName) 
            arrayContainsString(getSettingValueByKey("DiskCleanModules"), cleanItemName);
 }
 
-bool HVNCommonFunction::isShredderFile() { return getSettingValueByKey("Insight Clean").asBool(); }
+bool HVNCommonFunction::isShredderFile() {
+    return getSettingValueByKey("Insight Clean").asBool();
+}
 
-bool HVNCommonFunction::shouldCheckDisk() { return shouldCheckDisk(hvn::Date::now()); }
+bool HVNCommonFunction::shouldCheckDisk() {
+    return shouldCheckDisk(hvn::Date::now());
+}
 
 bool HVNCommonFunction::shouldCheckDisk(hvn::Date now) {
     hvn::Value last = getSettingValueByKey("Last Disk Check Date");
@@ -136,14 +141,14 @@ int HVNCommonFunction::scanRangeMatrixValue() {
 }
 
 std::vector<std::string> HVNCommonFunction::systemCleanModules() {
-    return {"Cookies",          "Internet History",   "Session",        "Leftover",     "Broken Login Items",
-            "Shortcut Clean",   "User Cache Files",   "User Log Files", "Browser Cache"};
+    return {"Cookies",        "Internet History", "Session",        "Leftover",     "Broken Login Items",
+            "Shortcut Clean", "User Cache Files", "User Log Files", "Browser Cache"};
 }
 
 std::vector<std::string> HVNCommonFunction::diskCleanModules() {
-    return {"System Cache Files", "System Log Files", "Language Files", "Universal Binaries File",
-            "iOS Software Updates", "iOS Photo Cache", "iPhoto Cleanup", "User Downloads",
-            "Trash Cleanup",      "Disk Check"};
+    return {"System Cache Files",   "System Log Files", "Language Files", "Universal Binaries File",
+            "iOS Software Updates", "iOS Photo Cache",  "iPhoto Cleanup", "User Downloads",
+            "Trash Cleanup",        "Disk Check"};
 }
 
 // --- Sizes and names ---
@@ -189,7 +194,9 @@ std::string HVNCommonFunction::getHomePathByAppendSubPath(const std::string& rel
     return hvn::Roots::homePath(relativePath);
 }
 
-bool HVNCommonFunction::isOddNumber(int64_t n) { return (n & 1) != 0; }
+bool HVNCommonFunction::isOddNumber(int64_t n) {
+    return (n & 1) != 0;
+}
 
 // --- System information ---
 
@@ -210,7 +217,9 @@ std::string HVNCommonFunction::getSystemVersionForUrl() {
     return hvn::format("%d%d", v.minor, v.patch);
 }
 
-bool HVNCommonFunction::isSystemBefore10_6() { return hvn::Host::systemVersion().minor < 6; }
+bool HVNCommonFunction::isSystemBefore10_6() {
+    return hvn::Host::systemVersion().minor < 6;
+}
 
 std::string HVNCommonFunction::systemUserName() {
     const char* user = std::getenv("USER");
@@ -224,7 +233,8 @@ std::optional<std::vector<std::string>> HVNCommonFunction::inputSource() {
 }
 
 bool HVNCommonFunction::isUserSetupMailbox() {
-    auto accounts = hvn::PropertyList::readFile(hvn::Roots::homePath("Library/Mail/V2/MailData/Accounts.plist"));
+    auto accounts =
+        hvn::PropertyList::readFile(hvn::Roots::homePath("Library/Mail/V2/MailData/Accounts.plist"));
     if (!accounts) return false;
     const hvn::Value& list = (*accounts)["MailAccounts"];
     if (!list.isArray()) return false;
@@ -234,7 +244,9 @@ bool HVNCommonFunction::isUserSetupMailbox() {
     return false;
 }
 
-std::string HVNCommonFunction::getProjectDirPath() { return hvn::Bundle::mainBundlePath(); }
+std::string HVNCommonFunction::getProjectDirPath() {
+    return hvn::Bundle::mainBundlePath();
+}
 
 std::string HVNCommonFunction::getProjectName() {
     return hvn::Bundle::objectForInfoDictionaryKey("CFBundleName").asString();
@@ -244,7 +256,9 @@ std::string HVNCommonFunction::getProjectVersion() {
     return hvn::Bundle::objectForInfoDictionaryKey("CFBundleShortVersionString").asString();
 }
 
-std::string HVNCommonFunction::getProjectNameForHttpRequest() { return "Halvorn"; }
+std::string HVNCommonFunction::getProjectNameForHttpRequest() {
+    return "Halvorn";
+}
 
 int64_t HVNCommonFunction::getOnlineUsersFlag() {
     hvn::Value v = hvn::Bundle::objectForInfoDictionaryKey("OnlineUsers");
