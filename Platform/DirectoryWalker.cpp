@@ -232,8 +232,8 @@ std::string DirectoryWalker::Entry::path() const {
 const struct ::stat* DirectoryWalker::Entry::stat() const {
     if (!statDone_) {
         statDone_ = true;
-        std::string n(name_);
-        statOk_ = ::fstatat(fd_, n.c_str(), &st_, AT_SYMLINK_NOFOLLOW) == 0;
+        // name_ views a NUL-terminated d_name of the listing buffer.
+        statOk_ = ::fstatat(fd_, name_.data(), &st_, AT_SYMLINK_NOFOLLOW) == 0;
     }
     return statOk_ ? &st_ : nullptr;
 }
