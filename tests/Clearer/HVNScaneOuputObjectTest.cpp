@@ -196,6 +196,18 @@ TEST(ScanResultNodeTest, ArchivingKeepsContentButGivesANewIdentity) {
     EXPECT_EQ(HVNScaneOuputObject::unarchive(hvn::Value("not a node")), nullptr);
 }
 
+TEST(ScanResultNodeTest, ArchivingKeepsNamesDerivedFromThePath) {
+    auto n = HVNScaneOuputObject::create();
+    n->setName(std::nullopt);
+    n->setDirPath(std::nullopt);
+    n->setFilePath("/Users/u/Downloads/setup.dmg");
+    auto back = HVNScaneOuputObject::unarchive(n->archive());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->name(), "setup.dmg");
+    EXPECT_EQ(back->dirPath(), "/Users/u/Downloads");
+    EXPECT_EQ(back->filePath(), "/Users/u/Downloads/setup.dmg");
+}
+
 TEST(ScanResultNodeTest, NullScalarsStoreZero) {
     auto n = node("n", 99);
     n->isCheck = 1;

@@ -193,8 +193,9 @@ HVNScaneOuputObjectPtr HVNScaneOuputObject::copy() const {
 
 hvn::Value HVNScaneOuputObject::archive() const {
     hvn::Dictionary d;
-    if (name_) d["name"] = *name_;
-    if (dirPath_) d["dirPath"] = *dirPath_;
+    // Through the getters, so a name or folder derived from the path survives the round trip.
+    d["name"] = name();
+    d["dirPath"] = dirPath();
     d["isCheck"] = static_cast<int>(isCheck);
     d["fileSize"] = static_cast<long long>(fileSize);
     d["icon"] = icon;

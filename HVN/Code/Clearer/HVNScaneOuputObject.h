@@ -108,7 +108,8 @@ public:
     HVNScaneOuputObjectPtr copy() const;
     // A plist dictionary with exactly the keys "name", "dirPath", "isCheck", "fileSize",
     // "icon", "isDir", "removePaths", "subObjects", "filePath", "fileSizeDesc", "hasParent"
-    // (absent values are left out).
+    // (name and dirPath as their getters give them; absent removePaths, subObjects and filePath
+    // are left out).
     hvn::Value archive() const;
     // A new node (new hashValue) with the keys present in the dictionary set; null when the
     // value is not a dictionary.
