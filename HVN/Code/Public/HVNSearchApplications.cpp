@@ -73,22 +73,30 @@ std::vector<std::string> HVNSearchApplications::applicationScopes() {
 }
 
 void HVNSearchApplications::searchApplications() {
-    std::lock_guard<std::mutex> lock(controlMutex_);
-    if (doing_.load()) return;
-    started_.store(true);
-    doing_.store(true);
-    done_.store(false);
-    // The previous query (if any) has ended: its finish handler cleared doing_ last.
-    query_ = std::make_unique<hvn::MetadataQuery>();
-    std::string error;
-    if (!query_->setPredicateFormat(kApplicationPredicate, &error)) hvn::Log::write(error);
-    query_->setSearchScopes(applicationScopes());
-    hvn::MetadataQuery* query = query_.get();
-    query_->setFinishHandler([this, query](size_t) {
-        query->stopQuery();
-        getAppInfo(query->results());  // on the query's background thread
-    });
-    if (!query_->startQuery()) {
+    std::unique_ptr<hvn::MetadataQuery> previous;
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        if (doing_.load()) return;
+        started_.store(true);
+        doing_.store(true);
+        done_.store(false);
+        previous = std::move(query_);
+        query_ = std::make_unique<hvn::MetadataQuery>();
+        std::string error;
+        if (!query_->setPredicateFormat(kApplicationPredicate, &error)) hvn::Log::write(error);
+        query_->setSearchScopes(applicationScopes());
+        hvn::MetadataQuery* query = query_.get();
+        query_->setFinishHandler([this, query](size_t) {
+            query->stopQuery();
+            getAppInfo(query->results());  // on the query's background thread
+        });
+        started = query_->startQuery();
+    }
+    // The previous query's thread has left getAppInfo's locked part (doing_ was false);
+    // joining it outside the lock lets it finish.
+    previous.reset();
+    if (!started) {
         hvn::Log::write("HVNSearchApplications: the application query could not start; listing the folders");
         getAppInfo({});
     }
@@ -128,24 +136,37 @@ void HVNSearchApplications::getAppInfo(const std::vector<hvn::MetadataItem>& res
         hvn::Log::write("HVNSearchApplications: application search failed");
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        allTheApplicationPath_ = std::move(apps);
+        // Under the control lock, so that a new search sees either a running one or an
+        // ended one whose lists are in place.
+        std::lock_guard<std::mutex> control(controlMutex_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            allTheApplicationPath_ = std::move(apps);
+        }
+        done_.store(true);
+        doing_.store(false);
     }
-    done_.store(true);
     done_.notify_all();
-    doing_.store(false);
 }
 
 void HVNSearchApplications::searchOtherTypeApp() {
-    std::lock_guard<std::mutex> lock(controlMutex_);
-    if (otherDoing_.load()) return;
-    if (otherThread_.joinable()) otherThread_.join();  // the previous run has ended
-    otherStarted_.store(true);
-    otherDoing_.store(true);
-    otherDone_.store(false);
-    try {
-        otherThread_ = std::thread([this] { searchBackground(); });
-    } catch (...) {
+    std::thread previous;
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        if (otherDoing_.load()) return;
+        previous = std::move(otherThread_);
+        otherStarted_.store(true);
+        otherDoing_.store(true);
+        otherDone_.store(false);
+        try {
+            otherThread_ = std::thread([this] { searchBackground(); });
+            started = true;
+        } catch (...) {
+        }
+    }
+    if (previous.joinable()) previous.join();  // it has ended but for its last steps
+    if (!started) {
         hvn::Log::write("HVNSearchApplications: could not start the plug-in search; searching here");
         searchBackground();
     }
@@ -175,8 +196,11 @@ void HVNSearchApplications::searchBackground() {
     } catch (...) {
         hvn::Log::write("HVNSearchApplications: plug-in search failed");
     }
-    otherDoing_.store(false);
-    otherDone_.store(true);
+    {
+        std::lock_guard<std::mutex> control(controlMutex_);
+        otherDone_.store(true);
+        otherDoing_.store(false);
+    }
     otherDone_.notify_all();
 }
 
