@@ -110,7 +110,9 @@ private:
     std::vector<std::string> lines_;
 };
 
-bool isDifference(const std::string& line) { return line.find(" is not same, Souce is ") != std::string::npos; }
+bool isDifference(const std::string& line) {
+    return line.find(" is not same, Souce is ") != std::string::npos;
+}
 
 int runEncrypt(const std::string& path) {
     LogCapture capture;
@@ -173,11 +175,13 @@ int runRules(const cli::Args& args) {
 
     std::vector<std::string> operands;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i].size() > 1 && args[i][0] == '-') return usageError("unknown option '" + args[i] + "'", sub->usage);
+        if (args[i].size() > 1 && args[i][0] == '-')
+            return usageError("unknown option '" + args[i] + "'", sub->usage);
         operands.push_back(args[i]);
     }
     if (operands.size() != sub->operands) {
-        return usageError(operands.size() < sub->operands ? "missing operand" : "too many operands", sub->usage);
+        return usageError(operands.size() < sub->operands ? "missing operand" : "too many operands",
+                          sub->usage);
     }
 
     const std::string& path = operands[0];

@@ -9,7 +9,9 @@
 
 namespace {
 
-hvn::Data bytes(const std::string& s) { return hvn::Data(s.begin(), s.end()); }
+hvn::Data bytes(const std::string& s) {
+    return hvn::Data(s.begin(), s.end());
+}
 
 TEST(EncryptManagerTest, FieldFormatMatchesTheKnownCiphertext) {
     // openssl enc -aes-128-cbc -K 515452353832303431373733360000 00 -iv 5a7137256d5432260000000000000000

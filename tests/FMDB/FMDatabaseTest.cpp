@@ -98,8 +98,15 @@ TEST_F(FMDatabaseTest, ValuesBindByKind) {
     auto db = openDb();
     ASSERT_TRUE(db->executeUpdate("create table v (x)"));
     hvn::Data bytes{0, 1, 2, 255};
-    std::vector<Value> values = {Value(), Value(true), Value(false), Value(7), Value(1LL << 40), Value(2.5),
-                                 Value("text"), Value(bytes), Value(hvn::Date{1000.5}),
+    std::vector<Value> values = {Value(),
+                                 Value(true),
+                                 Value(false),
+                                 Value(7),
+                                 Value(1LL << 40),
+                                 Value(2.5),
+                                 Value("text"),
+                                 Value(bytes),
+                                 Value(hvn::Date{1000.5}),
                                  Value(hvn::Array{Value(1), Value(2)})};
     for (const auto& v : values) ASSERT_TRUE(db->executeUpdate("insert into v values (?)", {v}));
 
@@ -111,8 +118,8 @@ TEST_F(FMDatabaseTest, ValuesBindByKind) {
         types.push_back(*rs->stringForColumn("t"));
         read.push_back(rs->objectForColumnName("X"));
     }
-    EXPECT_EQ(types, (std::vector<std::string>{"null", "integer", "integer", "integer", "integer", "real", "text",
-                                               "blob", "real", "text"}));
+    EXPECT_EQ(types, (std::vector<std::string>{"null", "integer", "integer", "integer", "integer", "real",
+                                               "text", "blob", "real", "text"}));
     EXPECT_TRUE(read[0].isNull());
     EXPECT_EQ(read[1], Value(1));
     EXPECT_EQ(read[2], Value(0));
@@ -305,13 +312,13 @@ TEST_F(FMDatabaseTest, TransactionsCommitAndRollBack) {
 }
 
 TEST_F(FMDatabaseTest, FormatStringsTurnConversionsIntoParameters) {
-    auto made = FMDatabase::sqlForFormat("a %d %lld %s %@ %c %f %% %x %hu%", {Value(1), Value(2), Value("s"),
-                                                                                Value(hvn::Data{1}), Value(65),
-                                                                                Value(1.5), Value(7)});
+    auto made = FMDatabase::sqlForFormat(
+        "a %d %lld %s %@ %c %f %% %x %hu%",
+        {Value(1), Value(2), Value("s"), Value(hvn::Data{1}), Value(65), Value(1.5), Value(7)});
     ASSERT_TRUE(made);
     EXPECT_EQ(made->first, "a ? ? ? ? ? ? % x ?");
-    EXPECT_EQ(made->second, (std::vector<Value>{Value(1), Value(2), Value("s"), Value(hvn::Data{1}), Value("A"),
-                                                Value(1.5), Value(7)}));
+    EXPECT_EQ(made->second, (std::vector<Value>{Value(1), Value(2), Value("s"), Value(hvn::Data{1}),
+                                                Value("A"), Value(1.5), Value(7)}));
     EXPECT_FALSE(FMDatabase::sqlForFormat("%d %d", {Value(1)}));
 
     auto db = openDb();

@@ -44,23 +44,27 @@ protected:
 
     // A plain rule database with the shipped schema (read from the rule source).
     void makeDatabase(const std::vector<Rule>& rules, bool withOption = true) {
-        std::string source = hvn::readWholeFile(std::string(HALVORN_SOURCE_DIR) + "/Resources/rules/CleanPath.sql")
-                                 .value_or("");
+        std::string source =
+            hvn::readWholeFile(std::string(HALVORN_SOURCE_DIR) + "/Resources/rules/CleanPath.sql")
+                .value_or("");
         std::string schema = source.substr(0, source.find("INSERT"));
         FMDatabase db(dbPath());
         ASSERT_TRUE(db.open());
         ASSERT_EQ(sqlite3_exec(db.db(), (schema + "COMMIT;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         for (const auto& r : rules) {
-            ASSERT_TRUE(db.executeUpdate(
-                "insert into HVNCLean (catalog, category, path, keyvalue, keyword, isselected) values (?, 'c', ?, ?, "
-                "?, 0)",
-                {Value(r.catalog), Value(r.path), Value(r.keyvalue), Value(r.keyword)}));
+            ASSERT_TRUE(
+                db.executeUpdate("insert into HVNCLean (catalog, category, path, keyvalue, keyword, "
+                                 "isselected) values (?, 'c', ?, ?, "
+                                 "?, 0)",
+                                 {Value(r.catalog), Value(r.path), Value(r.keyvalue), Value(r.keyword)}));
         }
         if (withOption) {
-            ASSERT_TRUE(db.executeUpdate(
-                "insert into HVN_SYS_OPT (opt_type, broswer, config_file_path, item_name_cn, item_name_en, item_key, "
-                "item_value) values ('t', 'Safari', '~/Library/Preferences/com.apple.Safari.plist', '清除历史记录', "
-                "'Clear history', 'k', '')"));
+            ASSERT_TRUE(
+                db.executeUpdate("insert into HVN_SYS_OPT (opt_type, broswer, config_file_path, "
+                                 "item_name_cn, item_name_en, item_key, "
+                                 "item_value) values ('t', 'Safari', "
+                                 "'~/Library/Preferences/com.apple.Safari.plist', '清除历史记录', "
+                                 "'Clear history', 'k', '')"));
         }
     }
 
@@ -98,7 +102,8 @@ TEST_F(HVNPathDBManagerTest, RulePathsResolveUnderTheRoots) {
         EXPECT_TRUE(r->isCheck);
         EXPECT_FALSE(r->recursion);
     }
-    EXPECT_EQ(paths(manager.getCleanPath("System Cache Files")), std::vector<std::string>{root + "/Library/Caches"});
+    EXPECT_EQ(paths(manager.getCleanPath("System Cache Files")),
+              std::vector<std::string>{root + "/Library/Caches"});
     auto logs = manager.getCleanPath("System Log Files");
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs[0]->path, root + "/var/log");
@@ -107,7 +112,8 @@ TEST_F(HVNPathDBManagerTest, RulePathsResolveUnderTheRoots) {
     ASSERT_EQ(chahe.size(), 1u);
     EXPECT_EQ(chahe[0]->path, "/Library/Caches/Google");  // the caller puts the home folder in front
     EXPECT_EQ(chahe[0]->key, "Chrome");
-    EXPECT_EQ(paths(manager.getCleanPath("Broken Login Items")), std::vector<std::string>{"Library/LaunchAgents"});
+    EXPECT_EQ(paths(manager.getCleanPath("Broken Login Items")),
+              std::vector<std::string>{"Library/LaunchAgents"});
     EXPECT_EQ(paths(manager.getCleanPath("User Downloads")), std::vector<std::string>{""});
 
     // Every "~" of a path that begins with one is the home folder.
@@ -155,8 +161,9 @@ TEST_F(HVNPathDBManagerTest, EncryptCheckClearAndDecryptRoundTrip) {
     {
         LogLines log;
         ASSERT_TRUE(manager.encryptDB());
-        EXPECT_EQ(log.lines, (std::vector<std::string>{"加密开始", "加密【搜索路径】开始", "加密【搜索路径】完成",
-                                                       "加密【系统优化】开始", "加密【系统优化】完成", "加密完成"}));
+        EXPECT_EQ(log.lines,
+                  (std::vector<std::string>{"加密开始", "加密【搜索路径】开始", "加密【搜索路径】完成",
+                                            "加密【系统优化】开始", "加密【系统优化】完成", "加密完成"}));
     }
     {
         LogLines log;
@@ -218,8 +225,9 @@ TEST_F(HVNPathDBManagerTest, UndecryptableBlocksGiveAbsentTextsAndAreReported) {
     {
         FMDatabase db(dbPath());
         ASSERT_TRUE(db.open());
-        ASSERT_TRUE(db.executeUpdate("update HVNCLean set path_encrypt = ?, keyword_encrypt = ?",
-                                     {Value(hvn::Data(17, 1)), Value(*EncryptManager::encryptString("Key"))}));
+        ASSERT_TRUE(
+            db.executeUpdate("update HVNCLean set path_encrypt = ?, keyword_encrypt = ?",
+                             {Value(hvn::Data(17, 1)), Value(*EncryptManager::encryptString("Key"))}));
     }
     HVNPathDBManager manager(dbPath());
     auto requests = manager.getCleanPath("User Cache Files");
@@ -270,7 +278,8 @@ TEST_F(HVNPathDBManagerTest, EncryptManagerKeepsTheReadableColumnsOfADatabaseItC
     int rc = hvn::test::runAsNobody([&] { return EncryptManager::encryptDB(path) ? 0 : 1; });
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(sql("select path, path_encrypt is null from HVNCLean"), "~/Library/Caches|1\n");
-    EXPECT_EQ(hvn::test::runAsNobody([&] { return HVNPathDBManager(path).getCleanPath("User").size() == 1 ? 0 : 1; }),
+    EXPECT_EQ(hvn::test::runAsNobody(
+                  [&] { return HVNPathDBManager(path).getCleanPath("User").size() == 1 ? 0 : 1; }),
               0);  // reading a write-protected database works
 }
 

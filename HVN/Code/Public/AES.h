@@ -22,6 +22,6 @@ public:
                                                          const std::string& iv);
     // One complete cipher run (operation 0 encrypts, 1 decrypts): the produced bytes, or
     // nullopt on any cipher error (wrong length, bad padding, unknown operation).
-    static std::optional<hvn::Data> AES128Operation(int operation, const hvn::Data& data, const std::string& key,
-                                                    const std::string& iv);
+    static std::optional<hvn::Data> AES128Operation(int operation, const hvn::Data& data,
+                                                    const std::string& key, const std::string& iv);
 };

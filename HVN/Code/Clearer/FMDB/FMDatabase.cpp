@@ -16,7 +16,9 @@ std::unique_ptr<FMDatabase> FMDatabase::databaseWithPath(std::optional<std::stri
     return std::make_unique<FMDatabase>(std::move(path));
 }
 
-FMDatabase::~FMDatabase() { close(); }
+FMDatabase::~FMDatabase() {
+    close();
+}
 
 std::string FMDatabase::description() const {
     return "<FMDatabase: " + (databasePath_ ? *databasePath_ : std::string(":memory:")) + ">";
@@ -40,7 +42,9 @@ void FMDatabase::setLayerError(int code, std::string message) {
 
 // --- Connection ---
 
-bool FMDatabase::open() { return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); }
+bool FMDatabase::open() {
+    return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
 
 bool FMDatabase::openWithFlags(int flags) {
     if (db_) return true;
@@ -144,7 +148,9 @@ void FMDatabase::closeOpenResultSets() {
     while (!openResultSets_.empty()) (*openResultSets_.begin())->close();
 }
 
-void FMDatabase::resultSetDidClose(FMResultSet* resultSet) { openResultSets_.erase(resultSet); }
+void FMDatabase::resultSetDidClose(FMResultSet* resultSet) {
+    openResultSets_.erase(resultSet);
+}
 
 // --- Preparing and binding ---
 
@@ -165,7 +171,8 @@ sqlite3_stmt* FMDatabase::prepare(const std::string& sql, const char* operation)
     }
     if (rc != SQLITE_OK) {
         if (logsErrors) {
-            std::string error = hvn::format("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str());
+            std::string error =
+                hvn::format("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str());
             libraryLog(error);
             libraryLog("DB Query: " + sql);
             assertion(error);
@@ -188,7 +195,8 @@ bool FMDatabase::bindArguments(sqlite3_stmt* statement, const std::vector<hvn::V
         if (std::string(operation) == "executeQuery") {
             libraryLog("Error: the bind count is not correct for the # of variables (executeQuery)");
         } else {
-            libraryLog("Error: the bind count is not correct for the # of variables (" + sql + ") (executeUpdate)");
+            libraryLog("Error: the bind count is not correct for the # of variables (" + sql +
+                       ") (executeUpdate)");
         }
         setLayerError(SQLITE_RANGE, "the bind count is not correct for the # of variables");
         return false;
@@ -209,21 +217,31 @@ void FMDatabase::bindObject(const hvn::Value& object, int column, sqlite3_stmt* 
     // Every value is copied by SQLite (SQLITE_TRANSIENT): the caller's values may be gone
     // before a cursor steps.
     switch (object.type()) {
-        case hvn::Value::Type::Null: sqlite3_bind_null(statement, column); break;
+        case hvn::Value::Type::Null:
+            sqlite3_bind_null(statement, column);
+            break;
         case hvn::Value::Type::Data: {
             const hvn::Data& bytes = object.asData();
-            sqlite3_bind_blob(statement, column, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(statement, column, bytes.data(), static_cast<int>(bytes.size()),
+                              SQLITE_TRANSIENT);
             break;
         }
         case hvn::Value::Type::Date:
             sqlite3_bind_double(statement, column, object.asDate().secondsSince1970);
             break;
-        case hvn::Value::Type::Bool: sqlite3_bind_int(statement, column, object.asBool() ? 1 : 0); break;
-        case hvn::Value::Type::Integer: sqlite3_bind_int64(statement, column, object.asInteger()); break;
-        case hvn::Value::Type::Real: sqlite3_bind_double(statement, column, object.asReal()); break;
+        case hvn::Value::Type::Bool:
+            sqlite3_bind_int(statement, column, object.asBool() ? 1 : 0);
+            break;
+        case hvn::Value::Type::Integer:
+            sqlite3_bind_int64(statement, column, object.asInteger());
+            break;
+        case hvn::Value::Type::Real:
+            sqlite3_bind_double(statement, column, object.asReal());
+            break;
         default: {
             std::string text = object.description();
-            sqlite3_bind_text(statement, column, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(statement, column, text.c_str(), static_cast<int>(text.size()),
+                              SQLITE_TRANSIENT);
             break;
         }
     }
@@ -231,7 +249,8 @@ void FMDatabase::bindObject(const hvn::Value& object, int column, sqlite3_stmt* 
 
 // --- Queries and updates ---
 
-std::unique_ptr<FMResultSet> FMDatabase::executeQuery(const std::string& sql, const std::vector<hvn::Value>& args) {
+std::unique_ptr<FMResultSet> FMDatabase::executeQuery(const std::string& sql,
+                                                      const std::vector<hvn::Value>& args) {
     clearLayerError();
     if (!checkOpen()) return nullptr;
     if (inUse_) {
@@ -485,10 +504,18 @@ bool FMDatabase::rollback() {
 
 // --- Library ---
 
-std::string FMDatabase::sqliteLibVersion() { return hvn::format("%s", sqlite3_libversion()); }
+std::string FMDatabase::sqliteLibVersion() {
+    return hvn::format("%s", sqlite3_libversion());
+}
 
-bool FMDatabase::isThreadSafe() { return sqlite3_threadsafe() != 0; }
+bool FMDatabase::isThreadSafe() {
+    return sqlite3_threadsafe() != 0;
+}
 
-bool FMDatabase::setKey(const std::string&) { return false; }
+bool FMDatabase::setKey(const std::string&) {
+    return false;
+}
 
-bool FMDatabase::rekey(const std::string&) { return false; }
+bool FMDatabase::rekey(const std::string&) {
+    return false;
+}

@@ -61,7 +61,8 @@ public:
     // Runs a query; parameter i (from 1) takes args[i-1] (extra values are ignored; fewer
     // values than parameters fail with SQLITE_RANGE). Returns an open cursor whose first row
     // is not stepped yet, or null on failure.
-    std::unique_ptr<FMResultSet> executeQuery(const std::string& sql, const std::vector<hvn::Value>& args = {});
+    std::unique_ptr<FMResultSet> executeQuery(const std::string& sql,
+                                              const std::vector<hvn::Value>& args = {});
     // Runs a statement that returns no rows. True when it succeeded.
     bool executeUpdate(const std::string& sql, const std::vector<hvn::Value>& args = {});
     // executeUpdate that also fills *error (when given) on failure.

@@ -71,8 +71,10 @@ bool tableExists(FMDatabase& db, const std::string& tableName) {
 
 std::unique_ptr<FMResultSet> getSchema(FMDatabase& db) {
     return db.executeQuery(
-        "SELECT type, name, tbl_name, rootpage, sql FROM (SELECT * FROM sqlite_master UNION ALL SELECT * FROM "
-        "sqlite_temp_master) WHERE type != 'meta' AND name NOT LIKE 'sqlite_%' ORDER BY tbl_name, type DESC, name");
+        "SELECT type, name, tbl_name, rootpage, sql FROM (SELECT * FROM sqlite_master UNION ALL SELECT * "
+        "FROM "
+        "sqlite_temp_master) WHERE type != 'meta' AND name NOT LIKE 'sqlite_%' ORDER BY tbl_name, type DESC, "
+        "name");
 }
 
 std::unique_ptr<FMResultSet> getTableSchema(FMDatabase& db, const std::string& tableName) {

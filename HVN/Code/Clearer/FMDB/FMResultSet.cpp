@@ -18,7 +18,9 @@ std::string lowercased(const std::string& text) {
 FMResultSet::FMResultSet(std::shared_ptr<FMStatement> statement, FMDatabase* parentDB, std::string query)
     : statement_(std::move(statement)), parentDB_(parentDB), query_(std::move(query)) {}
 
-FMResultSet::~FMResultSet() { close(); }
+FMResultSet::~FMResultSet() {
+    close();
+}
 
 void FMResultSet::libraryLog(const std::string& line) const {
     if (parentDB_) parentDB_->libraryLog(line);
@@ -120,11 +122,16 @@ hvn::Value FMResultSet::objectForColumnIndex(int columnIdx) const {
     if (!validIndex(columnIdx)) return hvn::Value();
     sqlite3_stmt* handle = statement_->statement();
     switch (sqlite3_column_type(handle, columnIdx)) {
-        case SQLITE_INTEGER: return hvn::Value(static_cast<long long>(sqlite3_column_int64(handle, columnIdx)));
-        case SQLITE_FLOAT: return hvn::Value(sqlite3_column_double(handle, columnIdx));
-        case SQLITE_BLOB: return hvn::Value(*dataForColumnIndex(columnIdx));
-        case SQLITE_TEXT: return hvn::Value(*stringForColumnIndex(columnIdx));
-        default: return hvn::Value();
+        case SQLITE_INTEGER:
+            return hvn::Value(static_cast<long long>(sqlite3_column_int64(handle, columnIdx)));
+        case SQLITE_FLOAT:
+            return hvn::Value(sqlite3_column_double(handle, columnIdx));
+        case SQLITE_BLOB:
+            return hvn::Value(*dataForColumnIndex(columnIdx));
+        case SQLITE_TEXT:
+            return hvn::Value(*stringForColumnIndex(columnIdx));
+        default:
+            return hvn::Value();
     }
 }
 
@@ -137,14 +144,17 @@ int FMResultSet::intForColumnIndex(int columnIdx) const {
 }
 
 long FMResultSet::longForColumnIndex(int columnIdx) const {
-    return validIndex(columnIdx) ? static_cast<long>(sqlite3_column_int64(statement_->statement(), columnIdx)) : 0;
+    return validIndex(columnIdx) ? static_cast<long>(sqlite3_column_int64(statement_->statement(), columnIdx))
+                                 : 0;
 }
 
 int64_t FMResultSet::longLongIntForColumnIndex(int columnIdx) const {
     return validIndex(columnIdx) ? sqlite3_column_int64(statement_->statement(), columnIdx) : 0;
 }
 
-bool FMResultSet::boolForColumnIndex(int columnIdx) const { return longLongIntForColumnIndex(columnIdx) != 0; }
+bool FMResultSet::boolForColumnIndex(int columnIdx) const {
+    return longLongIntForColumnIndex(columnIdx) != 0;
+}
 
 double FMResultSet::doubleForColumnIndex(int columnIdx) const {
     return validIndex(columnIdx) ? sqlite3_column_double(statement_->statement(), columnIdx) : 0.0;
@@ -172,7 +182,8 @@ std::optional<std::span<const uint8_t>> FMResultSet::dataNoCopyForColumnIndex(in
     sqlite3_stmt* handle = statement_->statement();
     const void* bytes = sqlite3_column_blob(handle, columnIdx);
     int length = sqlite3_column_bytes(handle, columnIdx);
-    return std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), bytes ? static_cast<size_t>(length) : 0);
+    return std::span<const uint8_t>(static_cast<const uint8_t*>(bytes),
+                                    bytes ? static_cast<size_t>(length) : 0);
 }
 
 std::optional<hvn::Data> FMResultSet::dataForColumnIndex(int columnIdx) const {
@@ -183,13 +194,21 @@ std::optional<hvn::Data> FMResultSet::dataForColumnIndex(int columnIdx) const {
 
 // --- By name ---
 
-int FMResultSet::intForColumn(const std::string& n) { return intForColumnIndex(columnIndexForName(n)); }
-long FMResultSet::longForColumn(const std::string& n) { return longForColumnIndex(columnIndexForName(n)); }
+int FMResultSet::intForColumn(const std::string& n) {
+    return intForColumnIndex(columnIndexForName(n));
+}
+long FMResultSet::longForColumn(const std::string& n) {
+    return longForColumnIndex(columnIndexForName(n));
+}
 int64_t FMResultSet::longLongIntForColumn(const std::string& n) {
     return longLongIntForColumnIndex(columnIndexForName(n));
 }
-bool FMResultSet::boolForColumn(const std::string& n) { return boolForColumnIndex(columnIndexForName(n)); }
-double FMResultSet::doubleForColumn(const std::string& n) { return doubleForColumnIndex(columnIndexForName(n)); }
+bool FMResultSet::boolForColumn(const std::string& n) {
+    return boolForColumnIndex(columnIndexForName(n));
+}
+double FMResultSet::doubleForColumn(const std::string& n) {
+    return doubleForColumnIndex(columnIndexForName(n));
+}
 std::optional<std::string> FMResultSet::stringForColumn(const std::string& n) {
     return stringForColumnIndex(columnIndexForName(n));
 }
@@ -208,4 +227,6 @@ const char* FMResultSet::UTF8StringForColumnName(const std::string& n) {
 hvn::Value FMResultSet::objectForColumnName(const std::string& n) {
     return objectForColumnIndex(columnIndexForName(n));
 }
-bool FMResultSet::columnIsNull(const std::string& n) { return columnIndexIsNull(columnIndexForName(n)); }
+bool FMResultSet::columnIsNull(const std::string& n) {
+    return columnIndexIsNull(columnIndexForName(n));
+}

@@ -5,7 +5,9 @@
 FMStatement::FMStatement(sqlite3_stmt* statement, std::string query)
     : statement_(statement), query_(std::move(query)) {}
 
-FMStatement::~FMStatement() { close(); }
+FMStatement::~FMStatement() {
+    close();
+}
 
 void FMStatement::close() {
     if (statement_) {

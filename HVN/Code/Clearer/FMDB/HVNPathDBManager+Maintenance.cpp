@@ -21,8 +21,8 @@ hvn::Value plainOf(const std::optional<hvn::Data>& block) {
 }
 
 // Compares one text with its block; logs and counts a difference.
-void compare(const char* format, const std::optional<std::string>& plain, const std::optional<hvn::Data>& block,
-             size_t& differences) {
+void compare(const char* format, const std::optional<std::string>& plain,
+             const std::optional<hvn::Data>& block, size_t& differences) {
     std::optional<std::string> decrypted = block ? EncryptManager::decryptData(*block) : std::nullopt;
     bool undecryptable = block && !decrypted;
     if (undecryptable || plain.value_or("") != decrypted.value_or("")) {
@@ -42,7 +42,8 @@ bool HVNPathDBManager::encryptDB() {
     bool ok = db_->beginTransaction();
     for (auto& rule : rules) {
         ok = db_->executeUpdate(
-                 "UPDATE HVNCLean set path_encrypt = ?  , keyvalue_encrypt = ? , keyword_encrypt = ? where auto_id = ? ",
+                 "UPDATE HVNCLean set path_encrypt = ?  , keyvalue_encrypt = ? , keyword_encrypt = ? where "
+                 "auto_id = ? ",
                  {blockOf(rule->path()), blockOf(rule->keyValue()), blockOf(rule->keyWord()),
                   hvn::Value(static_cast<long long>(rule->autoId))}) &&
              ok;
@@ -55,13 +56,15 @@ bool HVNPathDBManager::encryptDB() {
     hvn::Log::write("加密【系统优化】开始");
     bool optionsOk = db_->beginTransaction();
     for (auto& option : options) {
-        optionsOk = db_->executeUpdate(
-                        "UPDATE HVN_SYS_OPT set config_file_path_encrypt = ?  , item_name_cn_encrypt = ? , "
-                        "item_name_en_encrypt = ? , item_key_encrypt = ? , item_value_encrypt = ?  where auto_id = ? ",
-                        {blockOf(option->config_file_path()), blockOf(option->item_name_cn()),
-                         blockOf(option->item_name_en()), blockOf(option->item_key()), blockOf(option->item_value()),
-                         hvn::Value(static_cast<long long>(option->auto_id))}) &&
-                    optionsOk;
+        optionsOk =
+            db_->executeUpdate(
+                "UPDATE HVN_SYS_OPT set config_file_path_encrypt = ?  , item_name_cn_encrypt = ? , "
+                "item_name_en_encrypt = ? , item_key_encrypt = ? , item_value_encrypt = ?  where auto_id = "
+                "? ",
+                {blockOf(option->config_file_path()), blockOf(option->item_name_cn()),
+                 blockOf(option->item_name_en()), blockOf(option->item_key()), blockOf(option->item_value()),
+                 hvn::Value(static_cast<long long>(option->auto_id))}) &&
+            optionsOk;
     }
     optionsOk = (optionsOk ? db_->commit() : (db_->rollback(), false));
     hvn::Log::write("加密【系统优化】完成");
@@ -77,9 +80,10 @@ bool HVNPathDBManager::decryptDB() {
     hvn::Log::write("解密【搜索路径】开始");
     bool ok = db_->beginTransaction();
     for (auto& rule : rules) {
-        ok = db_->executeUpdate("UPDATE HVNCLean set path = ? ,keyvalue = ? , keyword = ? where auto_id = ? ",
-                                {plainOf(rule->pathEncrypt), plainOf(rule->keyValueEncrypt),
-                                 plainOf(rule->keyWordEncrypt), hvn::Value(static_cast<long long>(rule->autoId))}) &&
+        ok = db_->executeUpdate(
+                 "UPDATE HVNCLean set path = ? ,keyvalue = ? , keyword = ? where auto_id = ? ",
+                 {plainOf(rule->pathEncrypt), plainOf(rule->keyValueEncrypt), plainOf(rule->keyWordEncrypt),
+                  hvn::Value(static_cast<long long>(rule->autoId))}) &&
              ok;
     }
     ok = db_->executeUpdate(
@@ -120,7 +124,8 @@ std::optional<size_t> HVNPathDBManager::checkDataValidation() {
     hvn::Log::write("数据验证【搜索路径】开始");
     size_t differences = 0;
     for (auto& rule : rules) {
-        compare("Path is not same, Souce is %s, enctypted is %s", rule->path(), rule->pathEncrypt, differences);
+        compare("Path is not same, Souce is %s, enctypted is %s", rule->path(), rule->pathEncrypt,
+                differences);
         compare("keyvalue is not same, Souce is %s, enctypted is %s", rule->keyValue(), rule->keyValueEncrypt,
                 differences);
         compare("keyWor is not same, Souce is %s, enctypted is %s", rule->keyWord(), rule->keyWordEncrypt,
@@ -138,8 +143,8 @@ std::optional<size_t> HVNPathDBManager::checkDataValidation() {
                 option->item_name_cn_encrypt, differences);
         compare("item_name_en is not same, Souce is %s, enctypted is %s", option->item_name_en(),
                 option->item_name_en_encrypt, differences);
-        compare("item_key is not same, Souce is %s, enctypted is %s", option->item_key(), option->item_key_encrypt,
-                differences);
+        compare("item_key is not same, Souce is %s, enctypted is %s", option->item_key(),
+                option->item_key_encrypt, differences);
         compare("item_value is not same, Souce is %s, enctypted is %s", option->item_value(),
                 option->item_value_encrypt, differences);
     }

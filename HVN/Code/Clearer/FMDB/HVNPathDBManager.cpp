@@ -34,7 +34,9 @@ std::optional<std::string> keyFrom(const std::optional<std::string>& keyWord) {
     return keyWord;
 }
 
-std::string catalogOf(const hvn::Dictionary& row) { return HVNPathData::textEntry(row, "catalog").value_or(""); }
+std::string catalogOf(const hvn::Dictionary& row) {
+    return HVNPathData::textEntry(row, "catalog").value_or("");
+}
 
 }  // namespace
 
@@ -84,7 +86,8 @@ std::vector<std::shared_ptr<HVNPathData>> HVNPathDBManager::getBrowserCleanPath(
 
 std::vector<std::shared_ptr<HVNPathData>> HVNPathDBManager::getAllPathData() {
     std::vector<std::shared_ptr<HVNPathData>> all;
-    for (const auto& row : getDataBySQL("SELECT * FROM HVNCLean")) all.push_back(std::make_shared<HVNPathData>(row));
+    for (const auto& row : getDataBySQL("SELECT * FROM HVNCLean"))
+        all.push_back(std::make_shared<HVNPathData>(row));
     return all;
 }
 
@@ -98,7 +101,8 @@ std::vector<std::shared_ptr<HVNSystemOpt>> HVNPathDBManager::getSysOptData() {
 
 // --- Rows to requests ---
 
-std::string HVNPathDBManager::resolveRulePath(const std::optional<std::string>& path, const std::string& catalog) {
+std::string HVNPathDBManager::resolveRulePath(const std::optional<std::string>& path,
+                                              const std::string& catalog) {
     // Trimmed first, so that a blank before "~" does not keep the path from being expanded.
     std::string p = trimmed(path.value_or(""));
     if (p.empty()) return p;

@@ -50,7 +50,8 @@ public:
     // keyValue and isSelected (see parseBrowserData).
     std::vector<std::shared_ptr<HVNPathData>> getBrowserCleanPath(const std::string& category);
     // The row dictionaries (lower-case keys) of a statement on db, with "?" arguments.
-    std::vector<hvn::Dictionary> getDataBySQL(const std::string& sql, const std::vector<hvn::Value>& args = {});
+    std::vector<hvn::Dictionary> getDataBySQL(const std::string& sql,
+                                              const std::vector<hvn::Value>& args = {});
     // Every row of HVNCLean / HVN_SYS_OPT.
     std::vector<std::shared_ptr<HVNPathData>> getAllPathData();
     std::vector<std::shared_ptr<HVNSystemOpt>> getSysOptData();
@@ -66,7 +67,8 @@ public:
     static std::vector<HVNScanInputObjectPtr> parseData(const std::vector<hvn::Dictionary>& rows);
     // The same path handling; a new HVNPathData with that path, keyWord (unless absent,
     // empty or "NULL"), isSelected YES and keyValue copied from the row.
-    static std::vector<std::shared_ptr<HVNPathData>> parseBrowserData(const std::vector<hvn::Dictionary>& rows);
+    static std::vector<std::shared_ptr<HVNPathData>> parseBrowserData(
+        const std::vector<hvn::Dictionary>& rows);
     // The path handling of one row path (catalog decides the "Broswer Chahe" exception).
     static std::string resolveRulePath(const std::optional<std::string>& path, const std::string& catalog);
 

@@ -19,9 +19,15 @@ const std::optional<std::string>& HVNPathData::readLazily(std::optional<std::str
     return plain;
 }
 
-const std::optional<std::string>& HVNPathData::path() { return readLazily(path_, pathEncrypt); }
-const std::optional<std::string>& HVNPathData::keyValue() { return readLazily(keyValue_, keyValueEncrypt); }
-const std::optional<std::string>& HVNPathData::keyWord() { return readLazily(keyWord_, keyWordEncrypt); }
+const std::optional<std::string>& HVNPathData::path() {
+    return readLazily(path_, pathEncrypt);
+}
+const std::optional<std::string>& HVNPathData::keyValue() {
+    return readLazily(keyValue_, keyValueEncrypt);
+}
+const std::optional<std::string>& HVNPathData::keyWord() {
+    return readLazily(keyWord_, keyWordEncrypt);
+}
 
 std::optional<std::string> HVNPathData::textEntry(const hvn::Dictionary& dic, const std::string& key) {
     auto it = dic.find(key);
