@@ -41,7 +41,9 @@ DirectoryWalker::EntryType typeFromMode(mode_t m) {
     return DirectoryWalker::EntryType::Other;
 }
 
-bool isDotOrDotDot(const char* n) { return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)); }
+bool isDotOrDotDot(const char* n) {
+    return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));
+}
 
 // The state of one walk: the current path, the pending sub-folders of every folder on the
 // branch (names packed into one arena), and one getdents buffer. A folder is read whole
@@ -131,7 +133,8 @@ public:
         path_.resize(top.pathLen);
         if (path_.empty() || path_.back() != '/') path_ += '/';
         path_.append(name, len);
-        int fd = top.fd >= 0 ? ::openat(top.fd, name, kOpenFolderFlags) : ::open(path_.c_str(), kOpenFolderFlags);
+        int fd =
+            top.fd >= 0 ? ::openat(top.fd, name, kOpenFolderFlags) : ::open(path_.c_str(), kOpenFolderFlags);
         if (fd < 0) {
             unreadable = errno != ENOENT && errno != ENOTDIR && errno != ELOOP;
             path_.resize(top.pathLen);
@@ -239,9 +242,11 @@ const struct ::stat* DirectoryWalker::Entry::stat() const {
 }
 
 DirectoryWalker::VisitResult DirectoryWalker::visitEntries(const std::string& folder, bool recursive,
-                                                           const Visitor& visitor, const WalkOptions& options) {
+                                                           const Visitor& visitor,
+                                                           const WalkOptions& options) {
     VisitResult r;
-    int fd = ::open(folder.c_str(), options.followStartLink ? O_RDONLY | O_DIRECTORY | O_CLOEXEC : kOpenFolderFlags);
+    int fd = ::open(folder.c_str(),
+                    options.followStartLink ? O_RDONLY | O_DIRECTORY | O_CLOEXEC : kOpenFolderFlags);
     if (fd < 0) {
         if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) r.unreadableFolders = 1;
         return r;

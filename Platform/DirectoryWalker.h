@@ -61,7 +61,7 @@ public:
     public:
         std::string_view folder() const { return folder_; }  // the folder that holds it
         std::string_view name() const { return name_; }
-        std::string path() const;                            // folder + "/" + name
+        std::string path() const;  // folder + "/" + name
         EntryType type() const { return type_; }
         bool isDirectory() const { return type_ == EntryType::Directory; }
         int depth() const { return depth_; }  // 0 for the direct entries of the start folder

@@ -62,7 +62,9 @@ std::vector<std::string> volumeTrashDirs(const std::string& topdir, uid_t uid) {
     return out;
 }
 
-std::string filesDir(const std::string& trashDir) { return join(trashDir, "files"); }
+std::string filesDir(const std::string& trashDir) {
+    return join(trashDir, "files");
+}
 
 std::string infoPathFor(const std::string& trashDir, const std::string& entryName) {
     return join(join(trashDir, "info"), entryName + ".trashinfo");
@@ -101,7 +103,12 @@ std::optional<std::string> percentDecode(const std::string& text) {
 bool dropStaleDirectorySizes(const std::string& trashDir, std::string* errorText) {
     std::string cache = join(trashDir, "directorysizes");
     struct ::stat cst;
-    if (::lstat(cache.c_str(), &cst) != 0 && errno == ENOENT) return true;
+    mode_t mode = 0644;
+    if (::lstat(cache.c_str(), &cst) == 0) {
+        mode = cst.st_mode & 07777;
+    } else if (errno == ENOENT) {
+        return true;
+    }
     std::ifstream in(cache, std::ios::binary);
     if (!in) {
         if (errorText) *errorText = cache + ": could not be read";
@@ -149,9 +156,13 @@ bool dropStaleDirectorySizes(const std::string& trashDir, std::string* errorText
         left -= static_cast<size_t>(n);
     }
     int err = ok ? 0 : errno;
-    if (::fchmod(fd, 0644) != 0 && ok) ok = false, err = errno;
-    if (::close(fd) != 0 && ok) ok = false, err = errno;
-    if (ok && ::rename(tmp.c_str(), cache.c_str()) != 0) ok = false, err = errno;
+    auto fail = [&] {
+        if (ok) err = errno;
+        ok = false;
+    };
+    if (ok && ::fchmod(fd, mode) != 0) fail();
+    if (::close(fd) != 0) fail();
+    if (ok && ::rename(tmp.c_str(), cache.c_str()) != 0) fail();
     if (!ok) {
         ::unlink(tmp.c_str());
         if (errorText) *errorText = cache + ": " + std::strerror(err);

@@ -18,7 +18,9 @@ namespace hvn::Volumes {
 
 namespace {
 
-bool isOctal(char c) { return c >= '0' && c <= '7'; }
+bool isOctal(char c) {
+    return c >= '0' && c <= '7';
+}
 
 std::vector<std::string_view> splitSpaces(std::string_view line) {
     std::vector<std::string_view> out;
@@ -66,9 +68,9 @@ std::string parentOf(const std::string& p) {
 
 const std::set<std::string, std::less<>>& pseudoFileSystems() {
     static const std::set<std::string, std::less<>> kPseudo = {
-        "proc",     "sysfs",     "tmpfs",   "devtmpfs", "devpts",      "cgroup",  "cgroup2",  "securityfs",
-        "pstore",   "debugfs",   "tracefs", "mqueue",   "hugetlbfs",   "configfs", "fusectl", "bpf",
-        "autofs",   "binfmt_misc", "nsfs",  "ramfs",    "efivarfs",    "overlay", "rpc_pipefs", "nfsd"};
+        "proc",   "sysfs",       "tmpfs",   "devtmpfs", "devpts",    "cgroup",   "cgroup2",    "securityfs",
+        "pstore", "debugfs",     "tracefs", "mqueue",   "hugetlbfs", "configfs", "fusectl",    "bpf",
+        "autofs", "binfmt_misc", "nsfs",    "ramfs",    "efivarfs",  "overlay",  "rpc_pipefs", "nfsd"};
     return kPseudo;
 }
 

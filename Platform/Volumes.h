@@ -24,7 +24,7 @@ struct MountEntry {
     std::string mountPoint;  // unescaped
     std::string options;     // per-mount options
     std::string fsType;
-    std::string source;      // the device or other source, unescaped
+    std::string source;  // the device or other source, unescaped
     std::string superOptions;
 };
 

@@ -79,7 +79,8 @@ void ensureTree(const std::string& root) {
             while (count < kFilesPerApp) place(app + "/cache2/entries");
         } else if (a % 4 == 1 || a % 4 == 2) {
             // Two-level hex buckets.
-            while (count < kFilesPerApp) place(app + "/Cache/" + hex2(count % 16) + "/" + hex2((count / 16) % 16));
+            while (count < kFilesPerApp)
+                place(app + "/Cache/" + hex2(count % 16) + "/" + hex2((count / 16) % 16));
         } else {
             // Deeper nesting, four-way fan-out.
             while (count < kFilesPerApp) {

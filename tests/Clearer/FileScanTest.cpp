@@ -77,7 +77,9 @@ private:
 class FileScanTest : public RootsTest {
 protected:
     std::string home(const std::string& rel) const { return roots.home() + "/" + rel; }
-    std::string file(const std::string& rel, size_t size) { return roots.writeFile(home(rel), std::string(size, 'c')); }
+    std::string file(const std::string& rel, size_t size) {
+        return roots.writeFile(home(rel), std::string(size, 'c'));
+    }
 
     // Runs one operation on this thread and returns what it reported.
     Recorder run(std::vector<HVNScanInputObjectPtr> requests, int32_t module,
@@ -130,7 +132,8 @@ TEST_F(FileScanTest, FolderRuleWithoutRecursionReportsEachVisibleEntrySizedWhole
         EXPECT_EQ(n->icon, n->filePath());  // no application matches
     }
     // The rule folder was announced.
-    EXPECT_NE(std::find(updates.seen.begin(), updates.seen.end(), home("Library/Caches")), updates.seen.end());
+    EXPECT_NE(std::find(updates.seen.begin(), updates.seen.end(), home("Library/Caches")),
+              updates.seen.end());
 
     // Not ticked when the request is not.
     auto unticked = run({request(home("Downloads"), std::nullopt, false)}, 14);
@@ -224,7 +227,8 @@ TEST_F(FileScanTest, UserCachesGroupOnlyFileRequestsAndOtherModulesNever) {
     file("Library/Caches/two/Cache.db", 20);
     file("Library/Caches/one/sub/x", 1);
     file("Library/Caches/two/sub/y", 2);
-    auto files = run({request(home("Library/Caches/one/Cache.db")), request(home("Library/Caches/two/Cache.db"))}, 1);
+    auto files =
+        run({request(home("Library/Caches/one/Cache.db")), request(home("Library/Caches/two/Cache.db"))}, 1);
     ASSERT_EQ(files.results.size(), 1u);
     EXPECT_EQ(files.results[0]->fileSize, 30);
     ASSERT_EQ(files.results[0]->children().size(), 2u);
@@ -233,7 +237,8 @@ TEST_F(FileScanTest, UserCachesGroupOnlyFileRequestsAndOtherModulesNever) {
     auto folders = run({request(home("Library/Caches/one")), request(home("Library/Caches/two"))}, 1);
     EXPECT_EQ(folders.results.size(), 4u);  // Cache.db and sub twice each, not grouped
 
-    auto logs = run({request(home("Library/Caches/one/Cache.db")), request(home("Library/Caches/two/Cache.db"))}, 2);
+    auto logs =
+        run({request(home("Library/Caches/one/Cache.db")), request(home("Library/Caches/two/Cache.db"))}, 2);
     EXPECT_EQ(logs.results.size(), 2u);
 }
 
@@ -284,13 +289,13 @@ TEST_F(FileScanTest, IconPathFollowsTheApplicationMatchingRules) {
         {apps + "/Mail.app", "Mail", "com.apple.mail"},
         {apps + "/Empty.app", "", ""},
     };
-    file("Library/Caches/com.apple.Safari", 1);        // T = "Safari" = executable
-    file("Library/Caches/com.apple.mail", 1);          // bundle identifier equals the name
-    file("Library/Caches/GOOGLE CHROME cache", 1);     // contains "chrome" (2nd and 3rd app): last wins
+    file("Library/Caches/com.apple.Safari", 1);     // T = "Safari" = executable
+    file("Library/Caches/com.apple.mail", 1);       // bundle identifier equals the name
+    file("Library/Caches/GOOGLE CHROME cache", 1);  // contains "chrome" (2nd and 3rd app): last wins
     file("Library/Caches/unrelated", 1);
-    file("Library/Caches/Mail.app", 1);                // T = "app": no exact match; contains "mail"
+    file("Library/Caches/Mail.app", 1);                       // T = "app": no exact match; contains "mail"
     roots.makeDir(home("Library/Caches/Tool.app/Contents"));  // a package keeps its own icon
-    file("Library/Caches/name.", 1);                   // T = "": never equals an empty text
+    file("Library/Caches/name.", 1);                          // T = "": never equals an empty text
     auto rec = run({request(home("Library/Caches"))}, 1, {}, list);
     auto m = byName(rec.results);
     ASSERT_EQ(m.size(), 7u);
@@ -325,9 +330,10 @@ TEST_F(FileScanTest, SymbolicLinksAreReportedAsThemselvesAndNeverFollowed) {
 
     // With recursion a link to a folder is not walked: it is one entry.
     auto deep = run({request(home("Library/Caches"), std::nullopt, true, true)}, 3);
-    EXPECT_EQ(paths(deep.results),
-              (std::vector<std::string>{home("Library/Caches/app/data"), home("Library/Caches/app/link-to-huge"),
-                                        home("Library/Caches/dangling"), home("Library/Caches/link-to-huge")}));
+    EXPECT_EQ(
+        paths(deep.results),
+        (std::vector<std::string>{home("Library/Caches/app/data"), home("Library/Caches/app/link-to-huge"),
+                                  home("Library/Caches/dangling"), home("Library/Caches/link-to-huge")}));
 
     // A rule path that is itself a link names its target folder.
     fs::create_symlink(home("Library/Caches/app"), home("cache-alias"));
@@ -340,7 +346,8 @@ TEST_F(FileScanTest, OddNamesSurviveIntact) {
     const std::string invalid = std::string("bad\xff\xfe") + "utf8";
     file("Library/Caches/" + newline + "/f", 11);
     file("Library/Caches/" + invalid, 12);
-    std::vector<HVNScanFileOperation::Application> apps = {{roots.root() + "/Applications/Bad.app", "bad", ""}};
+    std::vector<HVNScanFileOperation::Application> apps = {
+        {roots.root() + "/Applications/Bad.app", "bad", ""}};
     auto rec = run({request(home("Library/Caches"))}, 1, {}, apps);
     auto m = byName(rec.results);
     ASSERT_EQ(m.size(), 2u);
@@ -493,7 +500,8 @@ TEST_F(FileScanTest, SearchHelpers) {
     EXPECT_EQ(HVNScanFileOperation::kNotFound, INT64_MAX);
     std::vector<HVNScanInputObjectPtr> rows = {request("/x/Default"), request("/x/Default/")};
     EXPECT_EQ(HVNScanFileOperation::searchPathInBrowserCache(rows, "/x/Default/"), 1);
-    EXPECT_EQ(HVNScanFileOperation::searchPathInBrowserCache(rows, "/x/default"), HVNScanFileOperation::kNotFound);
+    EXPECT_EQ(HVNScanFileOperation::searchPathInBrowserCache(rows, "/x/default"),
+              HVNScanFileOperation::kNotFound);
 
     // Grouping through the public entry points, on a list built elsewhere.
     Recorder rec;

@@ -197,10 +197,10 @@ TEST_F(TrashCleannerTest, RemovableVolumeTrashesOnePerVolume) {
     std::vector<std::string> requested;
     auto groups = scan(cleaner, &requested);
     std::sort(requested.begin(), requested.end());
-    EXPECT_EQ(requested, (std::vector<std::string>{volume("Backup/.Trashes/501"), volume("Backup/.Trashes/502"),
-                                                   volume("Backup/.Trashes/stray"),
-                                                   volume("Card/.Trash/" + uid() + "/files"),
-                                                   volume("Stick/.Trash-" + uid() + "/files")}));
+    EXPECT_EQ(requested, (std::vector<std::string>{
+                             volume("Backup/.Trashes/501"), volume("Backup/.Trashes/502"),
+                             volume("Backup/.Trashes/stray"), volume("Card/.Trash/" + uid() + "/files"),
+                             volume("Stick/.Trash-" + uid() + "/files")}));
     ASSERT_EQ(groups.size(), 3u);
     EXPECT_EQ(groups[0]->name(), "Backup");
     EXPECT_EQ(groups[0]->icon, "iconUDISK");

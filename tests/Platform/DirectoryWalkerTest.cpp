@@ -39,8 +39,9 @@ int openDescriptors() {
     return n;
 }
 
-std::set<std::string> visitedPaths(const std::string& folder, bool recursive,
-                                   DirectoryWalker::Visit (*decide)(const DirectoryWalker::Entry&) = nullptr) {
+std::set<std::string> visitedPaths(
+    const std::string& folder, bool recursive,
+    DirectoryWalker::Visit (*decide)(const DirectoryWalker::Entry&) = nullptr) {
     std::set<std::string> out;
     DirectoryWalker::visitEntries(folder, recursive, [&](const DirectoryWalker::Entry& e) {
         out.insert(e.path());
@@ -118,9 +119,8 @@ TEST_F(DirectoryWalkerTest, StopsOnFlagOrPredicateAndReportsPartialResult) {
     int calls = 0;
     hvn::WalkOptions p;
     p.shouldStop = [&] { return ++calls > 3; };
-    auto v = DirectoryWalker::visitEntries(base(), true, [](const DirectoryWalker::Entry&) {
-        return DirectoryWalker::Visit::Continue;
-    }, p);
+    auto v = DirectoryWalker::visitEntries(
+        base(), true, [](const DirectoryWalker::Entry&) { return DirectoryWalker::Visit::Continue; }, p);
     EXPECT_TRUE(v.stopped);
     EXPECT_EQ(v.entries, 3u);
 
@@ -195,9 +195,9 @@ TEST_F(DirectoryWalkerTest, StartFolderLinkIsFollowedOnlyWhenAsked) {
     EXPECT_EQ(visitedPaths(base() + "/alias", false).size(), 1u);
     hvn::WalkOptions noFollow;
     noFollow.followStartLink = false;
-    auto r = DirectoryWalker::visitEntries(base() + "/alias", false, [](const DirectoryWalker::Entry&) {
-        return DirectoryWalker::Visit::Continue;
-    }, noFollow);
+    auto r = DirectoryWalker::visitEntries(
+        base() + "/alias", false,
+        [](const DirectoryWalker::Entry&) { return DirectoryWalker::Visit::Continue; }, noFollow);
     EXPECT_FALSE(r.opened);
     EXPECT_EQ(r.entries, 0u);
 }

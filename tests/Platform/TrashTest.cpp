@@ -60,7 +60,8 @@ TEST_F(TrashTest, VolumeTrashesNeedAStickyRealAdminTrashOrAUserTrash) {
     roots.makeDir(v + "/.Trash/1000");
     ASSERT_EQ(chmod((v + "/.Trash").c_str(), 01777), 0);
     roots.makeDir(v + "/.Trash-1000/files");
-    EXPECT_EQ(Trash::volumeTrashDirs(v, 1000), (std::vector<std::string>{v + "/.Trash/1000", v + "/.Trash-1000"}));
+    EXPECT_EQ(Trash::volumeTrashDirs(v, 1000),
+              (std::vector<std::string>{v + "/.Trash/1000", v + "/.Trash-1000"}));
     // Another user's trash is not ours.
     EXPECT_TRUE(Trash::volumeTrashDirs(v, 1001).empty());
 
@@ -97,7 +98,8 @@ TEST_F(TrashTest, PercentDecoding) {
 
 TEST_F(TrashTest, DirectorySizesKeepsOnlyItemsThatStillHaveARecord) {
     const std::string t = Trash::homeTrashDir();
-    roots.writeFile(t + "/info/kept dir.trashinfo", "[Trash Info]\nPath=/x\nDeletionDate=2024-01-01T00:00:00\n");
+    roots.writeFile(t + "/info/kept dir.trashinfo",
+                    "[Trash Info]\nPath=/x\nDeletionDate=2024-01-01T00:00:00\n");
     roots.writeFile(t + "/info/other.trashinfo", "[Trash Info]\n");
     roots.writeFile(t + "/directorysizes",
                     "4096 1700000000 kept%20dir\n"

@@ -47,8 +47,8 @@ protected:
 
     void makeSysfs() {
         // A USB stick that reports itself fixed: found by its USB path.
-        device("pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/sdb1", "8:17", "0",
-               true);
+        device("pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/sdb1", "8:17",
+               "0", true);
         // The internal disk.
         device("pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda2", "8:2", "0", true);
         // A card reader with the removable flag.
@@ -87,17 +87,18 @@ TEST(VolumesParse, ReadsFieldsUnescapesAndSkipsMalformedLines) {
 
 TEST_F(VolumesTest, RemovableDevicesFromFlagUsbPathOrLocation) {
     makeSysfs();
-    EXPECT_TRUE(Volumes::isRemovableDevice(8, 17, sys()));    // USB path
-    EXPECT_FALSE(Volumes::isRemovableDevice(8, 2, sys()));    // internal
-    EXPECT_TRUE(Volumes::isRemovableDevice(8, 33, sys()));    // removable flag of the disk
-    EXPECT_TRUE(Volumes::isRemovableDevice(259, 1, sys()));   // location attribute
-    EXPECT_FALSE(Volumes::isRemovableDevice(9, 9, sys()));    // unknown
+    EXPECT_TRUE(Volumes::isRemovableDevice(8, 17, sys()));   // USB path
+    EXPECT_FALSE(Volumes::isRemovableDevice(8, 2, sys()));   // internal
+    EXPECT_TRUE(Volumes::isRemovableDevice(8, 33, sys()));   // removable flag of the disk
+    EXPECT_TRUE(Volumes::isRemovableDevice(259, 1, sys()));  // location attribute
+    EXPECT_FALSE(Volumes::isRemovableDevice(9, 9, sys()));   // unknown
 }
 
 TEST_F(VolumesTest, RemovableMountsOfATable) {
     makeSysfs();
     auto points = Volumes::removableMountPoints(kMountInfo, sys(), roots.root() + "/dev");
-    std::vector<std::string> expected = {"/media/user/My Stick", "/mnt/card", "/mnt/nvme\\x", "/media/user/bind"};
+    std::vector<std::string> expected = {"/media/user/My Stick", "/mnt/card", "/mnt/nvme\\x",
+                                         "/media/user/bind"};
     EXPECT_EQ(points, expected);
 }
 
@@ -110,9 +111,12 @@ TEST_F(VolumesTest, MountedMediaComeFromTheTableAndTheVolumesFolderBelowTheRoot)
     fs::create_symlink("/", roots.root() + "/Volumes/Macintosh HD");
     auto media = Volumes::mountedRemovableMedia();
     const std::string r = roots.root();
-    std::vector<std::string> expected = {r + "/media/user/My Stick", r + "/mnt/card", r + "/mnt/nvme\\x",
-                                         r + "/media/user/bind",    r + "/Volumes/Alpha", r + "/Volumes/Backup"};
+    std::vector<std::string> expected = {r + "/media/user/My Stick", r + "/mnt/card",
+                                         r + "/mnt/nvme\\x",         r + "/media/user/bind",
+                                         r + "/Volumes/Alpha",       r + "/Volumes/Backup"};
     EXPECT_EQ(media, expected);
 }
 
-TEST_F(VolumesTest, NoTableAndNoVolumesFolderGiveNothing) { EXPECT_TRUE(Volumes::mountedRemovableMedia().empty()); }
+TEST_F(VolumesTest, NoTableAndNoVolumesFolderGiveNothing) {
+    EXPECT_TRUE(Volumes::mountedRemovableMedia().empty());
+}

@@ -230,7 +230,8 @@ int64_t HVNScanFileOperation::directorySize(const std::string& path) {
 
 // The size of the folder `name` inside the open folder `folderFd`; -1 when it is gone (or
 // was replaced by something that is not a folder) by the time it is opened.
-int64_t HVNScanFileOperation::directorySizeAt(int folderFd, const std::string& folder, const std::string& name) {
+int64_t HVNScanFileOperation::directorySizeAt(int folderFd, const std::string& folder,
+                                              const std::string& name) {
     const std::string path = joinPath(folder, name);
     postPathUpdate(path);
     hvn::WalkOptions options;
@@ -336,8 +337,8 @@ void HVNScanFileOperation::addNode(HVNNodeList& result, const std::string& dirPa
     result.push_back(std::move(node));
 }
 
-void HVNScanFileOperation::addCacheNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
-                                        int64_t fileSize, bool isCheck, bool isDir) {
+void HVNScanFileOperation::addCacheNode(HVNNodeList& result, const std::string& dirPath,
+                                        const std::string& name, int64_t fileSize, bool isCheck, bool isDir) {
     auto makeNode = [&](const std::string& folder, int64_t size, bool dir) {
         auto n = HVNScaneOuputObject::create();
         n->setDirPath(folder);
@@ -364,8 +365,8 @@ void HVNScanFileOperation::addCacheNode(HVNNodeList& result, const std::string& 
     group->insertObject(makeNode(dirPath, fileSize, isDir), group->subObjects->size());
 }
 
-void HVNScanFileOperation::addScanObj(HVNNodeList& result, const std::string& dirPath, const std::string& name,
-                                      int64_t fileSize, bool isCheck) {
+void HVNScanFileOperation::addScanObj(HVNNodeList& result, const std::string& dirPath,
+                                      const std::string& name, int64_t fileSize, bool isCheck) {
     bool isDir = false;
     hvn::FileManager::fileExistsAtPath(joinPath(dirPath, name), &isDir, false);
     addNode(result, dirPath, name, fileSize, isCheck, isDir);

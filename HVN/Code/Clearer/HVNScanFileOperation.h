@@ -70,8 +70,8 @@ public:
     static int64_t searchObjectInArray(const std::string& name, const HVNNodeList& array);
 
     // Appends one plain node (folder, name, size, icon, tick).
-    void addScanObj(HVNNodeList& result, const std::string& dirPath, const std::string& name, int64_t fileSize,
-                    bool isCheck);
+    void addScanObj(HVNNodeList& result, const std::string& dirPath, const std::string& name,
+                    int64_t fileSize, bool isCheck);
     // Appends a node, or, when a top-level node of the same name exists, makes that node a
     // group (first call: its own entry becomes its first child and its dirPath is cleared)
     // and adds the entry as a child and its size to the group's size.
@@ -81,15 +81,15 @@ public:
 private:
     struct FoldedApplication {
         Application app;
-        std::string fileName;         // last component of app.path
-        std::string foldedFileName;   // case-folded, for the "contains" test
+        std::string fileName;        // last component of app.path
+        std::string foldedFileName;  // case-folded, for the "contains" test
         std::string foldedExecutable;
     };
 
     void addNode(HVNNodeList& result, const std::string& dirPath, const std::string& name, int64_t fileSize,
                  bool isCheck, bool isDir);
-    void addCacheNode(HVNNodeList& result, const std::string& dirPath, const std::string& name, int64_t fileSize,
-                      bool isCheck, bool isDir);
+    void addCacheNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
+                      int64_t fileSize, bool isCheck, bool isDir);
     std::string iconPathFor(const std::string& dirPath, const std::string& name);
     const std::vector<FoldedApplication>& applications();
     // The applications of the shared application search (its list as it stands).

@@ -55,7 +55,8 @@ HVNTrashCleanner& HVNTrashCleanner::shareTrashCleanner() {
     return *shared;
 }
 
-HVNTrashItemPtr HVNTrashCleanner::getTrashItemWithPath(const std::string& path, const std::string& volumneName,
+HVNTrashItemPtr HVNTrashCleanner::getTrashItemWithPath(const std::string& path,
+                                                       const std::string& volumneName,
                                                        const std::string& icon,
                                                        std::optional<std::vector<std::string>> subTrashDir) {
     auto item = std::make_shared<HVNTrashItem>();
@@ -93,7 +94,8 @@ HVNTrashItemPtr HVNTrashCleanner::getTrashItemForVolumne(const std::string& volu
             return item;
         }
         if (hasFd) {
-            auto item = getTrashItemWithPath(fdTrash, kMainHDName, kMainHDIcon, std::vector<std::string>{fdFiles});
+            auto item =
+                getTrashItemWithPath(fdTrash, kMainHDName, kMainHDIcon, std::vector<std::string>{fdFiles});
             item->freedesktopTrashDirs.push_back(fdTrash);
             return item;
         }
@@ -123,7 +125,9 @@ HVNTrashItemPtr HVNTrashCleanner::getTrashItemForVolumne(const std::string& volu
     return item;
 }
 
-HVNTrashItemPtr HVNTrashCleanner::getMainHDTrashItem() { return getTrashItemForVolumne(hvn::Roots::home(), true); }
+HVNTrashItemPtr HVNTrashCleanner::getMainHDTrashItem() {
+    return getTrashItemForVolumne(hvn::Roots::home(), true);
+}
 
 std::vector<HVNTrashItemPtr> HVNTrashCleanner::getMountedVolumeTrasheItems() {
     std::vector<HVNTrashItemPtr> items;
