@@ -70,19 +70,6 @@ std::string infoPathFor(const std::string& trashDir, const std::string& entryNam
     return join(join(trashDir, "info"), entryName + ".trashinfo");
 }
 
-std::optional<std::string> infoPathForEntry(const std::string& entryPath) {
-    auto slash = entryPath.rfind('/');
-    if (slash == std::string::npos || slash + 1 >= entryPath.size()) return std::nullopt;
-    std::string name = entryPath.substr(slash + 1);
-    std::string folder = entryPath.substr(0, slash);
-    auto slash2 = folder.rfind('/');
-    if (slash2 == std::string::npos || folder.compare(slash2 + 1, std::string::npos, "files") != 0) {
-        return std::nullopt;
-    }
-    std::string trashDir = slash2 == 0 ? "/" : folder.substr(0, slash2);
-    return infoPathFor(trashDir, name);
-}
-
 std::optional<std::string> percentDecode(const std::string& text) {
     std::string out;
     out.reserve(text.size());

@@ -33,10 +33,6 @@ std::vector<std::string> volumeTrashDirs(const std::string& topdir, uid_t uid);
 std::string filesDir(const std::string& trashDir);
 std::string infoPathFor(const std::string& trashDir, const std::string& entryName);
 
-// For the path of an entry directly inside a trash's files/ folder, the path of its
-// .trashinfo (whether or not it exists); nullopt when the path is not of that shape.
-std::optional<std::string> infoPathForEntry(const std::string& entryPath);
-
 // RFC 2396 percent-decoding as used by .trashinfo Path= values and directorysizes names;
 // nullopt for a malformed escape.
 std::optional<std::string> percentDecode(const std::string& text);

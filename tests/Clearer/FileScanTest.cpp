@@ -487,17 +487,7 @@ TEST_F(FileScanTest, UnreadableFoldersAreSkippedWhenScanningAsAUser) {
     EXPECT_EQ(rc, 0);
 }
 
-TEST_F(FileScanTest, SearchHelpers) {
-    HVNNodeList list;
-    for (const char* n : {"a", "b", "a"}) {
-        auto node = HVNScaneOuputObject::create();
-        node->setName(std::string(n));
-        list.push_back(node);
-    }
-    EXPECT_EQ(HVNScanFileOperation::searchObjectInArray("a", list), 0);
-    EXPECT_EQ(HVNScanFileOperation::searchObjectInArray("b", list), 1);
-    EXPECT_EQ(HVNScanFileOperation::searchObjectInArray("c", list), HVNScanFileOperation::kNotFound);
-    EXPECT_EQ(HVNScanFileOperation::kNotFound, INT64_MAX);
+TEST_F(FileScanTest, GroupingThroughThePublicEntryPoints) {
     std::vector<HVNScanInputObjectPtr> rows = {request("/x/Default"), request("/x/Default/")};
     EXPECT_EQ(HVNScanFileOperation::searchPathInBrowserCache(rows, "/x/Default/"), 1);
     EXPECT_EQ(HVNScanFileOperation::searchPathInBrowserCache(rows, "/x/default"),

@@ -80,27 +80,12 @@ TEST_F(TrashTest, VolumeTrashesNeedAStickyRealAdminTrashOrAUserTrash) {
     EXPECT_TRUE(Trash::volumeTrashDirs(w, 1000).empty());
 }
 
-TEST_F(TrashTest, InfoRecordOfAnEntry) {
-    EXPECT_EQ(Trash::filesDir("/t/Trash"), "/t/Trash/files");
-    EXPECT_EQ(Trash::infoPathFor("/t/Trash", "a b.txt"), "/t/Trash/info/a b.txt.trashinfo");
-    EXPECT_EQ(Trash::infoPathForEntry("/t/Trash/files/x"), "/t/Trash/info/x.trashinfo");
-    EXPECT_EQ(Trash::infoPathForEntry("/files/x"), "/info/x.trashinfo");
-    EXPECT_FALSE(Trash::infoPathForEntry("/t/Trash/other/x").has_value());
-    EXPECT_FALSE(Trash::infoPathForEntry("/t/Trash/files/").has_value());
-    EXPECT_FALSE(Trash::infoPathForEntry("x").has_value());
-}
-
-TEST_F(TrashTest, PercentDecoding) {
-    EXPECT_EQ(Trash::percentDecode("a%20b%2Fc%e2%82%ac"), std::string("a b/c\xe2\x82\xac"));
-    EXPECT_FALSE(Trash::percentDecode("bad%2").has_value());
-    EXPECT_FALSE(Trash::percentDecode("bad%zz").has_value());
-}
-
 TEST_F(TrashTest, DirectorySizesKeepsOnlyItemsThatStillHaveARecord) {
     const std::string t = Trash::homeTrashDir();
     roots.writeFile(t + "/info/kept dir.trashinfo",
                     "[Trash Info]\nPath=/x\nDeletionDate=2024-01-01T00:00:00\n");
     roots.writeFile(t + "/info/other.trashinfo", "[Trash Info]\n");
+    EXPECT_EQ(Trash::infoPathFor(t, "kept dir"), t + "/info/kept dir.trashinfo");
     roots.writeFile(t + "/directorysizes",
                     "4096 1700000000 kept%20dir\n"
                     "8192 1700000001 gone\n"
