@@ -120,6 +120,12 @@ TEST_F(TrashCleannerTest, LinuxHomeTrashEntriesCarryTheirTrashInfo) {
     EXPECT_FALSE(c["no-record.txt"]->removePaths.has_value());
     EXPECT_EQ(c["empty"]->fileSize, 0);
 
+    // Once an entry and its record are gone, its line leaves the size cache.
+    fs::remove_all(t + "/files/photos");
+    fs::remove(t + "/info/photos.trashinfo");
+    EXPECT_TRUE(cleaner.dropStaleDirectorySizes());
+    EXPECT_EQ(fs::file_size(t + "/directorysizes"), 0u);
+
     // XDG_DATA_HOME moves the home trash.
     setenv("XDG_DATA_HOME", (roots.base() + "/data").c_str(), 1);
     trashed(roots.base() + "/data/Trash", "moved", "12345");

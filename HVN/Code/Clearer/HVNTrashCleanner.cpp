@@ -5,6 +5,7 @@
 
 #include "Platform/DirectoryWalker.h"
 #include "Platform/FileManager.h"
+#include "Platform/Log.h"
 #include "Platform/Roots.h"
 #include "Platform/Trash.h"
 #include "Platform/Volumes.h"
@@ -69,15 +70,13 @@ HVNTrashItemPtr HVNTrashCleanner::getTrashItemWithPath(const std::string& path,
 }
 
 HVNTrashItemPtr HVNTrashCleanner::getTrashItemForVolumne(const std::string& volume, bool isMainHD) {
-    std::vector<std::string> names = entryNames(volume);
-
     if (isMainHD) {
         // The home folder's own ".Trash" (a macOS-like home), then the freedesktop home trash.
         std::string macTrash;
         if (isRealFolder(joinPath(volume, ".Trash"))) {
             macTrash = joinPath(volume, ".Trash");
         } else {
-            for (const auto& n : names) {
+            for (const auto& n : entryNames(volume)) {
                 if (n.rfind(".Trash", 0) == 0 && isRealFolder(joinPath(volume, n))) {
                     macTrash = joinPath(volume, n);
                     break;
@@ -237,4 +236,18 @@ HVNNodeList HVNTrashCleanner::getTrashesByScanResult(const HVNNodeList& scanResu
         groups.push_back(std::move(group));
     }
     return groups;
+}
+
+bool HVNTrashCleanner::dropStaleDirectorySizes() {
+    bool ok = true;
+    for (const auto& item : trashItems()) {
+        for (const auto& dir : item->freedesktopTrashDirs) {
+            std::string error;
+            if (!hvn::Trash::dropStaleDirectorySizes(dir, &error)) {
+                hvn::Log::write(error);
+                ok = false;
+            }
+        }
+    }
+    return ok;
 }

@@ -20,6 +20,8 @@
 // freedesktop trash carries in removePaths the path of its info/<name>.trashinfo record
 // (only when that record existed at scan time), which must go with the entry; remove it
 // after the entry, so that an interrupted clean never leaves an entry without its record.
+// A path that no longer exists counts as removed. Afterwards dropStaleDirectorySizes()
+// tidies the trashes' size caches.
 //
 // Threads: getTrashPaths() is called when a disk scan starts, getTrashesByScanResult() when
 // the scan reports, possibly on different threads; the cached list is guarded.
@@ -66,6 +68,11 @@ public:
     // trash that claims it; nodes whose name begins with "." are left out. A trash with no
     // entry gives no group.
     HVNNodeList getTrashesByScanResult(const HVNNodeList& scanResult);
+
+    // After a clean of module 9: drops from the directorysizes cache of every freedesktop
+    // trash of the cached list the lines of items that are gone. False when a cache could
+    // not be rewritten (logged); the trash itself is not touched.
+    bool dropStaleDirectorySizes();
 
     HVNTrashItemPtr getMainHDTrashItem();
     std::vector<HVNTrashItemPtr> getMountedVolumeTrasheItems();
