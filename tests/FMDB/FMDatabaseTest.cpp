@@ -168,6 +168,8 @@ TEST_F(FMDatabaseTest, RowDictionaryHasLowerCasedKeysAndNullMarkers) {
     EXPECT_EQ(rs->columnIndexForName("nothing"), -1);
     EXPECT_EQ(rs->stringForColumnIndex(-1), std::nullopt);
     EXPECT_EQ(rs->intForColumn("nothing"), 0);
+    EXPECT_EQ(rs->stringForColumnIndex(1), "\x01\x02");
+    EXPECT_FALSE(rs->boolForColumn("path"));
     auto noCopy = rs->dataNoCopyForColumn("keyword_encrypt");
     ASSERT_TRUE(noCopy);
     EXPECT_EQ(noCopy->size(), 2u);
@@ -180,22 +182,6 @@ TEST_F(FMDatabaseTest, RowDictionaryHasLowerCasedKeysAndNullMarkers) {
     auto dup = db->executeQuery("select 1 as A, 2 as a");
     ASSERT_TRUE(dup && dup->next());
     EXPECT_EQ(dup->resultDict()->at("a"), Value(2));
-}
-
-TEST_F(FMDatabaseTest, TypedAccessConvertsColumns) {
-    auto db = openDb();
-    auto rs = db->executeQuery("select 3 as i, 0 as f, 2.75 as d, 86400.5 as t, x'00ff' as b");
-    ASSERT_TRUE(rs && rs->next());
-    EXPECT_EQ(rs->intForColumn("i"), 3);
-    EXPECT_EQ(rs->longForColumn("i"), 3);
-    EXPECT_EQ(rs->longLongIntForColumn("i"), 3);
-    EXPECT_TRUE(rs->boolForColumn("i"));
-    EXPECT_FALSE(rs->boolForColumn("f"));
-    EXPECT_DOUBLE_EQ(rs->doubleForColumn("d"), 2.75);
-    EXPECT_EQ(rs->dateForColumn("t")->secondsSince1970, 86400.5);
-    EXPECT_EQ(*rs->dataForColumn("b"), (hvn::Data{0, 255}));
-    EXPECT_EQ(rs->stringForColumn("i"), "3");
-    EXPECT_EQ(rs->columnNameForIndex(4), "b");
 }
 
 TEST_F(FMDatabaseTest, ConstraintViolationIsAFailureWithAnError) {
@@ -442,6 +428,7 @@ TEST_F(FMDatabaseTest, OnlyTheLibraryInstanceWritesLogLines) {
     LogLines log;
     VirusDatabase library(path() + "2");
     misuse(library);
+    EXPECT_TRUE(VirusDatabaseAdditions::tableExists(library, "K"));
     EXPECT_TRUE(log.contains("The FMDatabase <FMDatabase: " + path() + "2> is not open."));
     EXPECT_TRUE(log.contains("Warning: I could not find the column named 'two'."));
     EXPECT_TRUE(log.contains("is currently in use."));
@@ -459,15 +446,29 @@ TEST_F(FMDatabaseTest, OnlyTheLibraryInstanceWritesLogLines) {
     EXPECT_TRUE(log.contains(" executeQuery: select ?"));
     EXPECT_TRUE(log.contains("obj: v"));
 
+    // Run-time errors while stepping, a row read after the end, a statement left unfinalized.
+    library.traceExecution = false;
+    log.lines.clear();
+    EXPECT_FALSE(library.executeUpdate("insert into k select abs(-9223372036854775807 - 1)"));
+    EXPECT_TRUE(log.contains("Error calling sqlite3_step (1: integer overflow) SQLITE_ERROR"));
+    auto overflow = library.executeQuery("select abs(-9223372036854775807 - 1)");
+    ASSERT_TRUE(overflow);
+    EXPECT_FALSE(overflow->next());
+    EXPECT_TRUE(log.contains("Error calling sqlite3_step (1: integer overflow) rs"));
+    auto unstepped = library.executeQuery("select 1");
+    ASSERT_TRUE(unstepped);
+    EXPECT_FALSE(unstepped->resultDict());  // no row stepped yet
+    EXPECT_TRUE(log.contains("Warning: There seem to be no columns in this set."));
+    unstepped.reset();
+    sqlite3_stmt* leaked = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(library.db(), "select 1", -1, &leaked, nullptr), SQLITE_OK);
+    EXPECT_TRUE(library.close());
+    EXPECT_TRUE(log.contains("Closing leaked statement"));
+    EXPECT_FALSE(library.isOpen());
+
     VirusDatabase unopenable(roots.base() + "/no/such/dir/x.db");
     EXPECT_FALSE(unopenable.open());
     EXPECT_TRUE(log.contains("error opening!: 14"));
-}
-
-TEST_F(FMDatabaseTest, SentrelConvenienceQueriesWorkOnItsConnection) {
-    auto db = VirusDatabase::databaseWithPath(path());
-    ASSERT_TRUE(db->open());
-    EXPECT_EQ(VirusDatabaseAdditions::intForQuery(*db, "select 5"), 5);
 }
 
 using FMDatabaseDeathTest = FMDatabaseTest;
