@@ -1,9 +1,15 @@
 #include "Clearer/CleanManagerTestSupport.h"
 
+#include <sqlite3.h>
+#include <stdlib.h>
+
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
+#include "HVN/Code/Clearer/HVNCleanManager.h"
 #include "Platform/RunLoop.h"
+#include "Platform/Workspace.h"
 
 namespace hvn::test {
 
@@ -56,6 +62,95 @@ HVNNodeList makeNodes(const std::vector<std::string>& names) {
     HVNNodeList out;
     for (const auto& n : names) out.push_back(makeNode("/nonexistent", n, 1, 1));
     return out;
+}
+
+HVNCleanServices FakeRemoval::services() {
+    HVNCleanServices s;
+    s.removeFile = [this](const std::string& path, std::string* error) {
+        if (failing.count(path)) {
+            if (error) *error = "cannot remove " + path;
+            return false;
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (ec) {
+            if (error) *error = ec.message();
+            return false;
+        }
+        removed.push_back(path);
+        if (afterRemove) afterRemove(path);
+        return true;
+    };
+    s.removeSystemFile = [this](const std::vector<std::string>& paths, bool rewrite) {
+        batches.push_back(paths);
+        rewrites.push_back(rewrite);
+        return batchResult;
+    };
+    s.stopClearSystemFile = [this] { ++stopCalls; };
+    s.isShredderFile = [this] { return shred; };
+    return s;
+}
+
+std::string makeRuleBundle(const std::string& folder, const std::vector<RuleRow>& rows) {
+    std::string bundle = folder + "/Test.app";
+    std::filesystem::create_directories(bundle + "/Contents/Resources");
+    std::string dbPath = bundle + "/Contents/Resources/CleanPath.db";
+    sqlite3* db = nullptr;
+    if (sqlite3_open(dbPath.c_str(), &db) != SQLITE_OK) return {};
+    const char* schema =
+        "CREATE TABLE HVNCLean (auto_id INTEGER PRIMARY KEY AUTOINCREMENT, catalog TEXT, category TEXT, "
+        "path TEXT, keyvalue TEXT, keyword TEXT, isselected INTEGER, path_encrypt BLOB, keyvalue_encrypt BLOB, "
+        "keyword_encrypt BLOB);";
+    bool ok = sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_stmt* st = nullptr;
+    ok = ok && sqlite3_prepare_v2(db,
+                                  "INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) "
+                                  "VALUES (?, 'test', ?, ?, ?, 1)",
+                                  -1, &st, nullptr) == SQLITE_OK;
+    for (const auto& r : rows) {
+        if (!ok) break;
+        sqlite3_bind_text(st, 1, r.catalog.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, r.path.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, r.keyValue.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 4, r.keyWord.c_str(), -1, SQLITE_TRANSIENT);
+        ok = sqlite3_step(st) == SQLITE_DONE;
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    if (!ok) return {};
+    setenv("HALVORN_BUNDLE", bundle.c_str(), 1);
+    return bundle;
+}
+
+void CleanManagerTestBase::SetUp() {
+    hvn::RunLoop::main().reset();
+    hvn::RunLoop::main().setClock(&clock);
+    const char* auth = getenv("HALVORN_AUTH");
+    hadAuth_ = auth != nullptr;
+    if (auth) oldAuth_ = auth;
+    setenv("HALVORN_AUTH", "deny", 1);
+}
+
+void CleanManagerTestBase::TearDown() {
+    manager.reset();
+    hvn::Workspace::setRunningApplicationsForTesting(std::nullopt);
+    hvn::RunLoop::main().setClock(nullptr);
+    hvn::RunLoop::main().reset();
+    if (hadAuth_) {
+        setenv("HALVORN_AUTH", oldAuth_.c_str(), 1);
+    } else {
+        unsetenv("HALVORN_AUTH");
+    }
+}
+
+HVNCleanManager& CleanManagerTestBase::makeManager() {
+    manager = std::make_unique<HVNCleanManager>(removal.services());
+    return *manager;
+}
+
+std::string CleanManagerTestBase::homeFile(const std::string& relativePath, size_t size) {
+    return roots.writeFile(roots.home() + "/" + relativePath, std::string(size, 'x'));
 }
 
 }  // namespace hvn::test

@@ -3,15 +3,22 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "HVN/Code/Clearer/HVNCleanRules.h"
 #include "HVN/Code/Clearer/HVNScanResultDelegate.h"
 #include "HVN/Code/Clearer/HVNScaneOuputObject.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/OperationQueue.h"
+#include "Platform/RunLoop.h"
+#include "Support/TestRoots.h"
+
+class HVNCleanManager;
 
 namespace hvn::test {
 
@@ -57,5 +64,47 @@ HVNScaneOuputObjectPtr makeNode(const std::string& dirPath, const std::string& n
                                 int8_t isCheck = 1, HVNNodeList children = {});
 // Ticked leaf nodes with the given names (folder "/nonexistent", size 1).
 HVNNodeList makeNodes(const std::vector<std::string>& names);
+
+// Removal services that remove with std::filesystem, fail on chosen paths and record the
+// privileged batches instead of running them.
+struct FakeRemoval {
+    std::set<std::string> failing;        // removals of these paths fail
+    std::vector<std::string> removed;     // paths removed, in order
+    std::vector<std::vector<std::string>> batches;
+    std::vector<bool> rewrites;
+    bool batchResult = true;
+    bool shred = false;
+    int stopCalls = 0;
+    std::function<void(const std::string&)> afterRemove;  // called after each removal
+
+    HVNCleanServices services();
+};
+
+// One rule row of the clean-path table (plain texts).
+struct RuleRow {
+    std::string catalog, path, keyValue, keyWord;
+};
+// Makes <folder>/Test.app with a plain CleanPath.db holding the rows, and points
+// HALVORN_BUNDLE at it (TempRoots restores it). Returns the bundle path; empty on failure.
+std::string makeRuleBundle(const std::string& folder, const std::vector<RuleRow>& rows);
+
+// Temporary roots, a manual clock on the main loop, HALVORN_AUTH=deny, and a manager with
+// fake removal services (made by makeManager, after any bundle change of the test).
+class CleanManagerTestBase : public RootsTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    HVNCleanManager& makeManager();
+    // A file of `size` bytes below the home folder; returns its path.
+    std::string homeFile(const std::string& relativePath, size_t size = 10);
+
+    hvn::ManualClock clock;
+    FakeRemoval removal;
+    std::unique_ptr<HVNCleanManager> manager;
+
+private:
+    std::string oldAuth_;
+    bool hadAuth_ = false;
+};
 
 }  // namespace hvn::test
