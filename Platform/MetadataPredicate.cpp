@@ -16,6 +16,11 @@ struct MetadataPredicate::Node {
     std::string attribute;
     Value literal;
     bool ignoreCase = false;
+    // Prepared once from the literal: its number (when it is one), its text (case-folded
+    // with ignoreCase) and whether that text is a wildcard pattern.
+    std::optional<double> number;
+    std::string text;
+    bool wildcard = false;
 };
 
 namespace {
@@ -83,34 +88,28 @@ bool compareOrder(int cmp, Node::Op op) {
     return false;
 }
 
-// One scalar attribute value against the comparison; never called with Ne (handled as
-// the negation of Eq by the caller).
-bool compareScalar(const Value& v, const Node& n) {
-    const Value& lit = n.literal;
+// One scalar attribute value against the comparison, with op in place of the node's
+// (Ne is evaluated as the negation of Eq by the caller).
+bool compareScalar(const Value& v, const Node& n, Node::Op op) {
     if (v.isNumber() || v.isDate()) {
-        std::optional<double> rhs;
-        if (lit.isNumber()) rhs = lit.asReal();
-        if (lit.isString()) rhs = numberFromText(lit.asString());
-        if (!rhs) return false;
-        if (v.isInteger() && lit.isInteger()) {
-            int64_t a = v.asInteger(), b = lit.asInteger();
-            return compareOrder(a < b ? -1 : (a > b ? 1 : 0), n.op);
+        if (!n.number) return false;
+        if (v.isInteger() && n.literal.isInteger()) {
+            int64_t a = v.asInteger(), b = n.literal.asInteger();
+            return compareOrder(a < b ? -1 : (a > b ? 1 : 0), op);
         }
         double a = v.asReal();
-        return compareOrder(a < *rhs ? -1 : (a > *rhs ? 1 : 0), n.op);
+        return compareOrder(a < *n.number ? -1 : (a > *n.number ? 1 : 0), op);
     }
     if (v.isString()) {
-        std::string rhs = lit.isString() ? lit.asString() : lit.description();
-        std::string lhs = v.asString();
+        std::string folded;
+        const std::string* lhs = &v.asString();
         if (n.ignoreCase) {
-            lhs = foldCase(lhs);
-            rhs = foldCase(rhs);
+            folded = foldCase(*lhs);
+            lhs = &folded;
         }
-        bool wild = n.op == Node::Op::Like ||
-                    (n.op == Node::Op::Eq && rhs.find_first_of("*?") != std::string::npos);
-        if (wild) return wildcardMatch(rhs, lhs);
-        int cmp = lhs.compare(rhs);
-        return compareOrder(cmp < 0 ? -1 : (cmp > 0 ? 1 : 0), n.op);
+        if (op == Node::Op::Like || (op == Node::Op::Eq && n.wildcard)) return wildcardMatch(n.text, *lhs);
+        int cmp = lhs->compare(n.text);
+        return compareOrder(cmp < 0 ? -1 : (cmp > 0 ? 1 : 0), op);
     }
     return false;
 }
@@ -124,25 +123,19 @@ bool evaluateNode(const Node& n, const MetadataPredicate::Lookup& lookup) {
         case Node::Kind::Or: return evaluateNode(*n.left, lookup) || evaluateNode(*n.right, lookup);
         case Node::Kind::Compare: break;
     }
-    Value v = lookup(n.attribute);
+    const Value* v = lookup(n.attribute);
     bool negate = n.op == Node::Op::Ne;
-    Node eq;
-    const Node* cmp = &n;
-    if (negate) {
-        eq = n;
-        eq.op = Node::Op::Eq;
-        cmp = &eq;
-    }
+    Node::Op op = negate ? Node::Op::Eq : n.op;
     bool hit = false;
-    if (v.isArray()) {
-        for (const Value& e : v.asArray()) {
-            if (compareScalar(e, *cmp)) {
+    if (v && v->isArray()) {
+        for (const Value& e : v->asArray()) {
+            if (compareScalar(e, n, op)) {
                 hit = true;
                 break;
             }
         }
-    } else if (!v.isNull()) {
-        hit = compareScalar(v, *cmp);
+    } else if (v && !v->isNull()) {
+        hit = compareScalar(*v, n, op);
     }
     return negate ? !hit : hit;
 }
@@ -420,6 +413,11 @@ private:
             return nullptr;
         }
         if (peek().type == Token::Type::Modifiers && !applyModifiers(next(), *n)) return nullptr;
+        if (n->literal.isNumber()) n->number = n->literal.asReal();
+        if (n->literal.isString()) n->number = numberFromText(n->literal.asString());
+        n->text = n->literal.isString() ? n->literal.asString() : value.text;
+        if (n->ignoreCase) n->text = foldCase(n->text);
+        n->wildcard = n->text.find_first_of("*?") != std::string::npos;
         attributes_->insert(n->attribute);
         return n;
     }

@@ -28,8 +28,9 @@ namespace hvn {
 
 class MetadataPredicate {
 public:
-    // Returns the attribute's value for the item being tested; null when it has none.
-    using Lookup = std::function<Value(const std::string& attribute)>;
+    // Returns the attribute's value for the item being tested, or nullptr (or a null value)
+    // when it has none. The value must stay valid until evaluate() returns.
+    using Lookup = std::function<const Value*(const std::string& attribute)>;
 
     // The predicate that every item satisfies (TRUEPREDICATE).
     MetadataPredicate();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_map>
 
 #include "Platform/BundleInfo.h"
 #include "Platform/UniformType.h"
@@ -64,7 +65,50 @@ public:
         }
     }
 
-    Value lookup(const std::string& attr) {
+    // The attribute's value, computed on first use; nullptr for an unknown attribute.
+    // Valid as long as the candidate.
+    const Value* lookup(const std::string& attr) {
+        for (size_t i = 0; i < kAttributeCount; ++i) {
+            if (attr != kAttributes[i]) continue;
+            if (attr == kMDItemContentTypeTree) return &typeTree();
+            if (!slots_[i]) slots_[i] = compute(attr);
+            return &*slots_[i];
+        }
+        return nullptr;
+    }
+
+    // Every attribute of the item; nullopt when the item is gone.
+    std::optional<Dictionary> allAttributes() {
+        if (!stat()) return std::nullopt;
+        Dictionary d;
+        for (const char* a : kAttributes) {
+            const Value* v = lookup(a);
+            if (v && !v->isNull()) d.emplace(a, *v);
+        }
+        return d;
+    }
+
+private:
+    static constexpr const char* kAttributes[] = {
+        kMDItemFSName,          kMDItemDisplayName,        kMDItemPath,           kMDItemFSSize,
+        kMDItemFSContentChangeDate, kMDItemContentModificationDate, kMDItemContentType, kMDItemContentTypeTree,
+        kMDItemCFBundleIdentifier, kMDItemVersion,          kMDItemLastUsedDate};
+    static constexpr size_t kAttributeCount = sizeof kAttributes / sizeof kAttributes[0];
+
+    // The type trees are few and shared: each is turned into a value once per thread.
+    const Value& typeTree() const {
+        thread_local std::unordered_map<const std::vector<std::string>*, Value> trees;
+        const std::vector<std::string>& tree = UniformType::contentTypeTreeRef(name_, kind_);
+        auto it = trees.find(&tree);
+        if (it == trees.end()) {
+            Array a;
+            for (const auto& t : tree) a.emplace_back(t);
+            it = trees.emplace(&tree, Value(std::move(a))).first;
+        }
+        return it->second;
+    }
+
+    Value compute(const std::string& attr) {
         if (attr == kMDItemFSName) return name_;
         if (attr == kMDItemPath) return path_;
         if (attr == kMDItemDisplayName) {
@@ -73,12 +117,7 @@ public:
             }
             return name_;
         }
-        if (attr == kMDItemContentType) return UniformType::contentType(name_, kind_);
-        if (attr == kMDItemContentTypeTree) {
-            Array tree;
-            for (auto& t : UniformType::contentTypeTree(name_, kind_)) tree.emplace_back(t);
-            return tree;
-        }
+        if (attr == kMDItemContentType) return UniformType::contentTypeTreeRef(name_, kind_).front();
         if (attr == kMDItemFSSize) {
             if (kind_ == ItemKind::Directory) {
                 if (packageSize_ && isPackage(kind_, name_)) return Value(static_cast<long long>(*packageSize_));
@@ -102,21 +141,6 @@ public:
         return Value();
     }
 
-    // Every attribute of the item; nullopt when the item is gone.
-    std::optional<Dictionary> allAttributes() {
-        if (!stat()) return std::nullopt;
-        Dictionary d;
-        for (const char* a : {kMDItemFSName, kMDItemDisplayName, kMDItemPath, kMDItemFSSize,
-                              kMDItemFSContentChangeDate, kMDItemContentModificationDate, kMDItemContentType,
-                              kMDItemContentTypeTree, kMDItemCFBundleIdentifier, kMDItemVersion,
-                              kMDItemLastUsedDate}) {
-            Value v = lookup(a);
-            if (!v.isNull()) d.emplace(a, std::move(v));
-        }
-        return d;
-    }
-
-private:
     const struct stat* stat() {
         if (!statDone_) {
             statDone_ = true;
@@ -150,6 +174,7 @@ private:
     bool statDone_ = false, statOk_ = false;
     bool infoDone_ = false;
     std::optional<Dictionary> info_;
+    std::optional<Value> slots_[kAttributeCount];
 };
 
 // Depth-first walk with an explicit stack of folder frames. Each frame holds the folder's

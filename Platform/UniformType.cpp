@@ -137,18 +137,34 @@ const std::map<std::string, Tree>& fileTypes() {
     return types;
 }
 
+// The lower-case extension of a name, without the allocations of pathExtension() for the
+// usual short extension (the walk asks for every entry).
+std::string lowerExtension(const std::string& name) {
+    size_t end = name.size();
+    while (end > 1 && name[end - 1] == '/') --end;
+    size_t start = name.rfind('/', end - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    size_t dot = name.rfind('.', end - 1);
+    if (dot == std::string::npos || dot <= start || dot + 1 >= end) return std::string();
+    std::string ext(name, dot + 1, end - dot - 1);
+    for (char& c : ext) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ext;
+}
+
 const Tree& treeFor(const std::string& name, ItemKind kind) {
     switch (kind) {
         case ItemKind::Directory: {
             const auto& m = packageTypes();
-            std::string ext = lower(pathExtension(name));
+            std::string ext = lowerExtension(name);
             auto it = m.find(ext);
             if (it != m.end()) return it->second;
             return FileManager::isPackageExtension(ext) ? kPackageTree : kFolderTree;
         }
         case ItemKind::File: {
             const auto& m = fileTypes();
-            auto it = m.find(lower(pathExtension(name)));
+            auto it = m.find(lowerExtension(name));
             return it == m.end() ? kDataTree : it->second;
         }
         case ItemKind::SymbolicLink: return kSymlinkTree;
@@ -188,5 +204,9 @@ bool isPackageExtension(const std::string& extension) {
 std::string contentType(const std::string& name, ItemKind kind) { return treeFor(name, kind).front(); }
 
 std::vector<std::string> contentTypeTree(const std::string& name, ItemKind kind) { return treeFor(name, kind); }
+
+const std::vector<std::string>& contentTypeTreeRef(const std::string& name, ItemKind kind) {
+    return treeFor(name, kind);
+}
 
 }  // namespace hvn::UniformType

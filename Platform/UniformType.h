@@ -33,5 +33,7 @@ std::string contentType(const std::string& name, ItemKind kind);
 // The type followed by every type it conforms to, most specific first, ending with
 // "public.item" (kMDItemContentTypeTree).
 std::vector<std::string> contentTypeTree(const std::string& name, ItemKind kind);
+// The same list, as a reference to the table's own copy (valid for the whole run).
+const std::vector<std::string>& contentTypeTreeRef(const std::string& name, ItemKind kind);
 
 }  // namespace hvn::UniformType

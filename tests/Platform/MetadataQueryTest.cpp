@@ -23,9 +23,9 @@ bool eval(const std::string& text, const Dictionary& attrs) {
     auto p = MetadataPredicate::parse(text, &error);
     EXPECT_TRUE(p.has_value()) << text << ": " << error;
     if (!p) return false;
-    return p->evaluate([&](const std::string& a) {
+    return p->evaluate([&](const std::string& a) -> const Value* {
         auto it = attrs.find(a);
-        return it == attrs.end() ? Value() : it->second;
+        return it == attrs.end() ? nullptr : &it->second;
     });
 }
 
