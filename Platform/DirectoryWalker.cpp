@@ -14,9 +14,10 @@ namespace hvn {
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
-// Descriptors held open along the current branch. Deeper folders are reached again by their
-// full path once their ancestor's descriptor has been given back, so that a very deep tree
-// cannot exhaust the process's descriptors.
+// Descriptors held open along the current branch. Beyond that depth an ancestor's descriptor
+// is given back and its sub-folders are opened by their path relative to the start folder
+// (whose descriptor is always kept), so that a very deep tree cannot exhaust the process's
+// descriptors.
 constexpr size_t kMaxHeldDescriptors = 64;
 
 constexpr int kOpenFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
@@ -98,7 +99,7 @@ public:
 
     void pushFolder(int fd, int depth) {
         stack_.push_back(Frame{fd, path_.size(), arena_.size(), arena_.size(), arena_.size(), depth});
-        if (stack_.size() > kMaxHeldDescriptors) {
+        if (stack_.size() > kMaxHeldDescriptors + 1) {
             Frame& old = stack_[stack_.size() - 1 - kMaxHeldDescriptors];
             if (old.fd >= 0) {
                 ::close(old.fd);
@@ -133,8 +134,14 @@ public:
         path_.resize(top.pathLen);
         if (path_.empty() || path_.back() != '/') path_ += '/';
         path_.append(name, len);
-        int fd =
-            top.fd >= 0 ? ::openat(top.fd, name, kOpenFolderFlags) : ::open(path_.c_str(), kOpenFolderFlags);
+        int fd;
+        if (top.fd >= 0) {
+            fd = ::openat(top.fd, name, kOpenFolderFlags);
+        } else {
+            const char* rel = path_.c_str() + stack_.front().pathLen;
+            while (*rel == '/') ++rel;
+            fd = ::openat(stack_.front().fd, rel, kOpenFolderFlags);
+        }
         if (fd < 0) {
             unreadable = errno != ENOENT && errno != ENOTDIR && errno != ELOOP;
             path_.resize(top.pathLen);

@@ -144,6 +144,14 @@ TEST_F(DirectoryWalkerTest, DeepTreeIsWalkedWholeWithBoundedDescriptors) {
     EXPECT_EQ(r.unreadableFolders, 0u);
     EXPECT_LT(most - before, 80);  // the listing of /proc/self/fd holds one more
     EXPECT_EQ(openDescriptors(), before);
+
+    // The same below an open folder given without its path.
+    int fd = open(base().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    auto at = DirectoryWalker::totalSizeAt(fd, "d", "");
+    close(fd);
+    EXPECT_EQ(at.bytes, 10u);
+    EXPECT_EQ(at.unreadableFolders, 0u);
 }
 
 TEST_F(DirectoryWalkerTest, VisitsEntriesWithTheirTypesAndOddNamesIntact) {
