@@ -13,7 +13,8 @@ constexpr off_t kMaxInfoSize = 8 * 1024 * 1024;
 
 std::optional<Dictionary> readInfo(const std::string& file) {
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInfoSize) return std::nullopt;
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInfoSize)
+        return std::nullopt;
     std::optional<Value> v = PropertyList::readFile(file);
     if (!v || !v->isDictionary()) return std::nullopt;
     return v->asDictionary();

@@ -78,12 +78,18 @@ std::optional<double> numberFromText(const std::string& s) {
 bool compareOrder(int cmp, Node::Op op) {
     switch (op) {
         case Node::Op::Eq:
-        case Node::Op::Like: return cmp == 0;
-        case Node::Op::Ne: return cmp != 0;
-        case Node::Op::Lt: return cmp < 0;
-        case Node::Op::Le: return cmp <= 0;
-        case Node::Op::Gt: return cmp > 0;
-        case Node::Op::Ge: return cmp >= 0;
+        case Node::Op::Like:
+            return cmp == 0;
+        case Node::Op::Ne:
+            return cmp != 0;
+        case Node::Op::Lt:
+            return cmp < 0;
+        case Node::Op::Le:
+            return cmp <= 0;
+        case Node::Op::Gt:
+            return cmp > 0;
+        case Node::Op::Ge:
+            return cmp >= 0;
     }
     return false;
 }
@@ -116,12 +122,18 @@ bool compareScalar(const Value& v, const Node& n, Node::Op op) {
 
 bool evaluateNode(const Node& n, const MetadataPredicate::Lookup& lookup) {
     switch (n.kind) {
-        case Node::Kind::True: return true;
-        case Node::Kind::False: return false;
-        case Node::Kind::Not: return !evaluateNode(*n.left, lookup);
-        case Node::Kind::And: return evaluateNode(*n.left, lookup) && evaluateNode(*n.right, lookup);
-        case Node::Kind::Or: return evaluateNode(*n.left, lookup) || evaluateNode(*n.right, lookup);
-        case Node::Kind::Compare: break;
+        case Node::Kind::True:
+            return true;
+        case Node::Kind::False:
+            return false;
+        case Node::Kind::Not:
+            return !evaluateNode(*n.left, lookup);
+        case Node::Kind::And:
+            return evaluateNode(*n.left, lookup) && evaluateNode(*n.right, lookup);
+        case Node::Kind::Or:
+            return evaluateNode(*n.left, lookup) || evaluateNode(*n.right, lookup);
+        case Node::Kind::Compare:
+            break;
     }
     const Value* v = lookup(n.attribute);
     bool negate = n.op == Node::Op::Ne;
@@ -143,7 +155,19 @@ bool evaluateNode(const Node& n, const MetadataPredicate::Lookup& lookup) {
 // --- Parser ---
 
 struct Token {
-    enum class Type { End, Ident, Number, String, Op, LParen, RParen, And, Or, Not, Modifiers } type = Type::End;
+    enum class Type {
+        End,
+        Ident,
+        Number,
+        String,
+        Op,
+        LParen,
+        RParen,
+        And,
+        Or,
+        Not,
+        Modifiers
+    } type = Type::End;
     std::string text;
     size_t pos = 0;
 };
@@ -253,8 +277,9 @@ private:
                        ((c == '-' || c == '+' || c == '.') && i + 1 < s_.size() &&
                         std::isdigit(static_cast<unsigned char>(s_[i + 1])))) {
                 size_t j = i + 1;
-                while (j < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[j])) || s_[j] == '.' ||
-                                         ((s_[j] == '-' || s_[j] == '+') && (s_[j - 1] == 'e' || s_[j - 1] == 'E'))))
+                while (j < s_.size() &&
+                       (std::isalnum(static_cast<unsigned char>(s_[j])) || s_[j] == '.' ||
+                        ((s_[j] == '-' || s_[j] == '+') && (s_[j - 1] == 'e' || s_[j - 1] == 'E'))))
                     ++j;
                 t.type = Token::Type::Number;
                 t.text = s_.substr(i, j - i);
@@ -379,8 +404,8 @@ private:
             return nullptr;
         }
         static const std::vector<std::pair<std::string, Node::Op>> ops = {
-            {"==", Node::Op::Eq}, {"=", Node::Op::Eq},  {"!=", Node::Op::Ne}, {"<>", Node::Op::Ne},
-            {"<", Node::Op::Lt},  {"<=", Node::Op::Le}, {"=<", Node::Op::Le}, {">", Node::Op::Gt},
+            {"==", Node::Op::Eq}, {"=", Node::Op::Eq},  {"!=", Node::Op::Ne},    {"<>", Node::Op::Ne},
+            {"<", Node::Op::Lt},  {"<=", Node::Op::Le}, {"=<", Node::Op::Le},    {">", Node::Op::Gt},
             {">=", Node::Op::Ge}, {"=>", Node::Op::Ge}, {"LIKE", Node::Op::Like}};
         for (const auto& [text, o] : ops) {
             if (op.text == text) n->op = o;
@@ -447,6 +472,8 @@ std::optional<MetadataPredicate> MetadataPredicate::parse(const std::string& tex
     return p;
 }
 
-bool MetadataPredicate::evaluate(const Lookup& lookup) const { return evaluateNode(*root_, lookup); }
+bool MetadataPredicate::evaluate(const Lookup& lookup) const {
+    return evaluateNode(*root_, lookup);
+}
 
 }  // namespace hvn

@@ -19,7 +19,9 @@ const Value& MetadataItem::valueForAttribute(const std::string& name) const {
     return it == attributes_.end() ? Value::null() : it->second;
 }
 
-const std::string& MetadataItem::path() const { return valueForAttribute(kMDItemPath).asString(); }
+const std::string& MetadataItem::path() const {
+    return valueForAttribute(kMDItemPath).asString();
+}
 
 namespace {
 
@@ -34,15 +36,22 @@ ItemKind kindFromMode(mode_t m) {
 
 std::optional<ItemKind> kindFromDirent(unsigned char type) {
     switch (type) {
-        case DT_DIR: return ItemKind::Directory;
-        case DT_LNK: return ItemKind::SymbolicLink;
-        case DT_REG: return ItemKind::File;
-        case DT_UNKNOWN: return std::nullopt;
-        default: return ItemKind::Other;
+        case DT_DIR:
+            return ItemKind::Directory;
+        case DT_LNK:
+            return ItemKind::SymbolicLink;
+        case DT_REG:
+            return ItemKind::File;
+        case DT_UNKNOWN:
+            return std::nullopt;
+        default:
+            return ItemKind::Other;
     }
 }
 
-Date dateOf(const timespec& ts) { return Date{static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9}; }
+Date dateOf(const timespec& ts) {
+    return Date{static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9};
+}
 
 bool isPackage(ItemKind kind, const std::string& name) {
     return kind == ItemKind::Directory && UniformType::isPackageExtension(UniformType::pathExtension(name));
@@ -90,9 +99,10 @@ public:
 
 private:
     static constexpr const char* kAttributes[] = {
-        kMDItemFSName,          kMDItemDisplayName,        kMDItemPath,           kMDItemFSSize,
-        kMDItemFSContentChangeDate, kMDItemContentModificationDate, kMDItemContentType, kMDItemContentTypeTree,
-        kMDItemCFBundleIdentifier, kMDItemVersion,          kMDItemLastUsedDate};
+        kMDItemFSName,      kMDItemDisplayName,         kMDItemPath,
+        kMDItemFSSize,      kMDItemFSContentChangeDate, kMDItemContentModificationDate,
+        kMDItemContentType, kMDItemContentTypeTree,     kMDItemCFBundleIdentifier,
+        kMDItemVersion,     kMDItemLastUsedDate};
     static constexpr size_t kAttributeCount = sizeof kAttributes / sizeof kAttributes[0];
 
     // The type trees are few and shared: each is turned into a value once per thread.
@@ -120,7 +130,8 @@ private:
         if (attr == kMDItemContentType) return UniformType::contentTypeTreeRef(name_, kind_).front();
         if (attr == kMDItemFSSize) {
             if (kind_ == ItemKind::Directory) {
-                if (packageSize_ && isPackage(kind_, name_)) return Value(static_cast<long long>(*packageSize_));
+                if (packageSize_ && isPackage(kind_, name_))
+                    return Value(static_cast<long long>(*packageSize_));
                 return Value();
             }
             const struct stat* st = stat();
@@ -134,7 +145,8 @@ private:
             const auto& dict = info();
             if (!dict) return Value();
             if (attr == kMDItemLastUsedDate) return lastUsed(*dict);
-            auto it = dict->find(attr == kMDItemVersion ? "CFBundleShortVersionString" : "CFBundleIdentifier");
+            auto it =
+                dict->find(attr == kMDItemVersion ? "CFBundleShortVersionString" : "CFBundleIdentifier");
             if (it == dict->end() || !it->second.isString()) return Value();
             return it->second;
         }
@@ -163,7 +175,8 @@ private:
         const std::string& exe = it->second.asString();
         if (exe.empty() || exe.find('/') != std::string::npos || exe == "." || exe == "..") return Value();
         struct stat st {};
-        if (::lstat((path_ + "/Contents/MacOS/" + exe).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Value();
+        if (::lstat((path_ + "/Contents/MacOS/" + exe).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return Value();
         return dateOf(st.st_atim);
     }
 
@@ -337,10 +350,18 @@ bool MetadataQuery::setPredicateFormat(const std::string& text, std::string* err
     return true;
 }
 
-void MetadataQuery::setPredicate(MetadataPredicate predicate) { predicate_ = std::move(predicate); }
-void MetadataQuery::setSearchScopes(std::vector<std::string> scopes) { scopes_ = std::move(scopes); }
-void MetadataQuery::setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
-void MetadataQuery::setFinishHandler(FinishHandler handler) { finish_ = std::move(handler); }
+void MetadataQuery::setPredicate(MetadataPredicate predicate) {
+    predicate_ = std::move(predicate);
+}
+void MetadataQuery::setSearchScopes(std::vector<std::string> scopes) {
+    scopes_ = std::move(scopes);
+}
+void MetadataQuery::setProgressHandler(ProgressHandler handler) {
+    progress_ = std::move(handler);
+}
+void MetadataQuery::setFinishHandler(FinishHandler handler) {
+    finish_ = std::move(handler);
+}
 
 bool MetadataQuery::startQuery() {
     if (started_.exchange(true)) return false;
@@ -355,7 +376,9 @@ bool MetadataQuery::startQuery() {
     return true;
 }
 
-void MetadataQuery::stopQuery() { stopRequested_.store(true); }
+void MetadataQuery::stopQuery() {
+    stopRequested_.store(true);
+}
 
 void MetadataQuery::waitUntilFinished() {
     std::lock_guard<std::mutex> lock(joinMutex_);

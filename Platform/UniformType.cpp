@@ -40,8 +40,13 @@ const std::map<std::string, Tree>& packageTypes() {
             return t;
         };
         std::map<std::string, Tree> m;
-        m["app"] = {"com.apple.application-bundle", "com.apple.application", "public.executable",
-                    "com.apple.bundle", "com.apple.package", "public.directory", "public.item"};
+        m["app"] = {"com.apple.application-bundle",
+                    "com.apple.application",
+                    "public.executable",
+                    "com.apple.bundle",
+                    "com.apple.package",
+                    "public.directory",
+                    "public.item"};
         m["appex"] = below({"com.apple.application-and-system-extension"});
         m["bundle"] = bundle;
         m["framework"] = below({"com.apple.framework"});
@@ -56,10 +61,13 @@ const std::map<std::string, Tree>& packageTypes() {
         m["xpc"] = below({"com.apple.xpc-service"});
         m["component"] = below({"com.apple.audio-unit"});
         m["dsym"] = below({"com.apple.xcode.dsym"});
-        m["photolibrary"] = {"com.apple.iphoto-library", "com.apple.package", "public.directory", "public.item"};
-        m["photoslibrary"] = {"com.apple.photos-library", "com.apple.package", "public.directory", "public.item"};
+        m["photolibrary"] = {"com.apple.iphoto-library", "com.apple.package", "public.directory",
+                             "public.item"};
+        m["photoslibrary"] = {"com.apple.photos-library", "com.apple.package", "public.directory",
+                              "public.item"};
         m["migratedphotolibrary"] = m["photolibrary"];
-        m["aplibrary"] = {"com.apple.aperture.library", "com.apple.package", "public.directory", "public.item"};
+        m["aplibrary"] = {"com.apple.aperture.library", "com.apple.package", "public.directory",
+                          "public.item"};
         m["rtfd"] = {"com.apple.rtfd", "com.apple.package", "public.composite-content", "public.directory",
                      "public.item"};
         for (const char* e : {"pkg", "mpkg"}) {
@@ -167,8 +175,10 @@ const Tree& treeFor(const std::string& name, ItemKind kind) {
             auto it = m.find(lowerExtension(name));
             return it == m.end() ? kDataTree : it->second;
         }
-        case ItemKind::SymbolicLink: return kSymlinkTree;
-        case ItemKind::Other: return kOtherTree;
+        case ItemKind::SymbolicLink:
+            return kSymlinkTree;
+        case ItemKind::Other:
+            return kOtherTree;
     }
     return kOtherTree;
 }
@@ -201,9 +211,13 @@ bool isPackageExtension(const std::string& extension) {
     return FileManager::isPackageExtension(extension) || packageTypes().count(lower(extension)) != 0;
 }
 
-std::string contentType(const std::string& name, ItemKind kind) { return treeFor(name, kind).front(); }
+std::string contentType(const std::string& name, ItemKind kind) {
+    return treeFor(name, kind).front();
+}
 
-std::vector<std::string> contentTypeTree(const std::string& name, ItemKind kind) { return treeFor(name, kind); }
+std::vector<std::string> contentTypeTree(const std::string& name, ItemKind kind) {
+    return treeFor(name, kind);
+}
 
 const std::vector<std::string>& contentTypeTreeRef(const std::string& name, ItemKind kind) {
     return treeFor(name, kind);

@@ -43,7 +43,9 @@ const MetadataItem* find(const std::vector<MetadataItem>& items, const std::stri
     return nullptr;
 }
 
-MetadataPredicate apps() { return *MetadataPredicate::parse("kMDItemContentTypeTree == 'com.apple.application-bundle'"); }
+MetadataPredicate apps() {
+    return *MetadataPredicate::parse("kMDItemContentTypeTree == 'com.apple.application-bundle'");
+}
 
 }  // namespace
 
@@ -52,9 +54,10 @@ TEST(MetadataPredicateTest, TheProgramsPredicatesParseAndCompareAsTheIndexDoes) 
                     {kMDItemContentType, Value("public.data")},
                     {kMDItemContentTypeTree, Value(Array{Value("public.data"), Value("public.item")})}};
     // Quoted numbers compare as numbers, the joined duplicate-finder text parses.
-    EXPECT_TRUE(eval("(kMDItemFSSize > '1024') && (kMDItemFSSize < '4096')&& (kMDItemContentType != "
-                     "'public.folder')&& (kMDItemContentType != 'com.apple.mail.emlx')",
-                     file));
+    EXPECT_TRUE(
+        eval("(kMDItemFSSize > '1024') && (kMDItemFSSize < '4096')&& (kMDItemContentType != "
+             "'public.folder')&& (kMDItemContentType != 'com.apple.mail.emlx')",
+             file));
     EXPECT_FALSE(eval("kMDItemFSSize > 2048", file));
     EXPECT_TRUE(eval("kMDItemFSSize >= 2048 AND NOT kMDItemFSSize < 2048", file));
     EXPECT_FALSE(eval("kMDItemFSSize > '10000000000'", file));  // beyond 32 bits
@@ -83,9 +86,9 @@ TEST(MetadataPredicateTest, TextsMatchExactlyByWildcardAndIgnoringCaseOnRequest)
 }
 
 TEST(MetadataPredicateTest, MalformedTextsAreRefusedWithAReason) {
-    for (const char* bad : {"", "kMDItemFSSize >", "kMDItemFSSize 5", "(kMDItemFSSize > 5", "kMDItemFSName == 'open",
-                            "kMDItemFSSize > 5 &&", "kMDItemFSName ==[x] 'a'", "kMDItemFSSize > 5 # 3",
-                            "kMDItemFSSize > 12abc"}) {
+    for (const char* bad : {"", "kMDItemFSSize >", "kMDItemFSSize 5", "(kMDItemFSSize > 5",
+                            "kMDItemFSName == 'open", "kMDItemFSSize > 5 &&", "kMDItemFSName ==[x] 'a'",
+                            "kMDItemFSSize > 5 # 3", "kMDItemFSSize > 12abc"}) {
         std::string error;
         EXPECT_FALSE(MetadataPredicate::parse(bad, &error).has_value()) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -148,7 +151,8 @@ TEST_F(MetadataQueryTest, FindsBundlesAtAnyDepthWithTheirAttributes) {
     EXPECT_TRUE(t->valueForAttribute(kMDItemFSContentChangeDate).isDate());
     // A package's size is the sum of every file inside it, the nested bundle included.
     int64_t plistSizes = 0;
-    for (const char* p : {"/Tools.app/Contents/Info.plist", "/Tools.app/Contents/Updater.app/Contents/Info.plist"}) {
+    for (const char* p :
+         {"/Tools.app/Contents/Info.plist", "/Tools.app/Contents/Updater.app/Contents/Info.plist"}) {
         plistSizes += static_cast<int64_t>(std::filesystem::file_size(apps1 + p));
     }
     EXPECT_EQ(t->valueForAttribute(kMDItemFSSize).asInteger(), 300 + 700 + 1000 + plistSizes);
@@ -187,7 +191,8 @@ TEST_F(MetadataQueryTest, NeverFollowsLinksAndReportsAnItemOnceAcrossScopes) {
     ASSERT_EQ(symlink(outside.c_str(), (scope + "/linked").c_str()), 0);
     ASSERT_EQ(symlink((outside + "/Hidden.app").c_str(), (scope + "/Hidden.app").c_str()), 0);
     makeBundle(roots, scope + "/Sub/Real.app");
-    auto results = MetadataQuery::search(apps(), {scope, scope + "/Sub", scope + "/", roots.home() + "/missing"});
+    auto results =
+        MetadataQuery::search(apps(), {scope, scope + "/Sub", scope + "/", roots.home() + "/missing"});
     EXPECT_EQ(paths(results), std::vector<std::string>{scope + "/Sub/Real.app"});
     EXPECT_TRUE(MetadataQuery::search(apps(), {}).empty());
 }
@@ -196,19 +201,22 @@ TEST_F(MetadataQueryTest, CorruptOrMissingInformationStillGivesTheBundle) {
     std::string scope = roots.makeDir(roots.home() + "/Applications");
     roots.writeFile(scope + "/Corrupt.app/Contents/Info.plist", "<?xml this is not a plist");
     roots.makeDir(scope + "/Empty.app");
-    roots.writeFile(scope + "/Array.app/Contents/Info.plist", PropertyList::serialize(Value(Array{Value(1)})));
+    roots.writeFile(scope + "/Array.app/Contents/Info.plist",
+                    PropertyList::serialize(Value(Array{Value(1)})));
     ASSERT_EQ(mkfifo((scope + "/Fifo.app").c_str(), 0644), 0);  // not a folder: no bundle
     roots.makeDir(scope + "/Pipe.app/Contents");
     ASSERT_EQ(mkfifo((scope + "/Pipe.app/Contents/Info.plist").c_str(), 0644), 0);  // never opened
     auto results = MetadataQuery::search(apps(), {scope});
     EXPECT_EQ(paths(results), (std::vector<std::string>{scope + "/Array.app", scope + "/Corrupt.app",
                                                         scope + "/Empty.app", scope + "/Pipe.app"}));
-    for (const auto& r : results) EXPECT_TRUE(r.valueForAttribute(kMDItemCFBundleIdentifier).isNull()) << r.path();
+    for (const auto& r : results)
+        EXPECT_TRUE(r.valueForAttribute(kMDItemCFBundleIdentifier).isNull()) << r.path();
 }
 
 TEST_F(MetadataQueryTest, RunsInTheBackgroundWithProgressFinishAndStop) {
     std::string scope = roots.makeDir(roots.home() + "/many");
-    for (int i = 0; i < 300; ++i) roots.writeFile(scope + "/d" + std::to_string(i % 7) + "/f" + std::to_string(i), "x");
+    for (int i = 0; i < 300; ++i)
+        roots.writeFile(scope + "/d" + std::to_string(i % 7) + "/f" + std::to_string(i), "x");
 
     MetadataQuery q;
     ASSERT_TRUE(q.setPredicateFormat("kMDItemContentType == 'public.data'"));

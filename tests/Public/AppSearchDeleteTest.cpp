@@ -35,9 +35,7 @@ bool exists(const std::string& p) {
 
 class AppSearchDeleteTest : public hvn::test::RootsTest {
 protected:
-    std::string app() {
-        return hvn::test::makeBundle(roots, roots.root() + "/Applications/Editor.app");
-    }
+    std::string app() { return hvn::test::makeBundle(roots, roots.root() + "/Applications/Editor.app"); }
 };
 
 TEST_F(AppSearchDeleteTest, FindsSupportFilesByIdentifierAndExecutableName) {
@@ -47,26 +45,38 @@ TEST_F(AppSearchDeleteTest, FindsSupportFilesByIdentifierAndExecutableName) {
     std::string folder = roots.makeDir(lib + "/Application Support/Editor");
     std::string cache = roots.makeDir(lib + "/Caches/Editor_1");
     std::string other = roots.makeDir(lib + "/Application Support/EditorTools");  // not offered
-    roots.makeDir(lib + "/Caches/editor");                                           // case-sensitive
+    roots.makeDir(lib + "/Caches/editor");                                        // case-sensitive
     std::string container = roots.makeDir(lib + "/Containers/com.example.Editor");
     std::string state = roots.makeDir(lib + "/Saved Application State/com.example.Editor.savedState");
     std::string crash = roots.writeFile(lib + "/Logs/DiagnosticReports/Editor_2024-01-01.crash", "c");
-    std::string agent = roots.writeFile(roots.root() + "/Library/LaunchDaemons/com.example.Editor.helper.plist", "d");
+    std::string agent =
+        roots.writeFile(roots.root() + "/Library/LaunchDaemons/com.example.Editor.helper.plist", "d");
     std::string docs = roots.makeDir(roots.root() + "/Library/Documentation/Applications/Editor");
     roots.writeFile(lib + "/Caches/com.example.EditorX/unrelated", "");  // contains the identifier: taken
     roots.writeFile(lib + "/Fonts/com.example.Editor.ttf", "");          // folder not searched
     std::string temp = roots.makeDir(roots.root() + "/private/var/folders/zz/abc123/C/com.example.Editor");
     roots.writeFile(temp + "/inner/com.example.Editor.db", "");  // inside a taken folder: not listed alone
-    std::string tempFile = roots.writeFile(roots.root() + "/private/var/folders/zz/abc123/T/com.example.Editor.tmp", "");
-    roots.makeDir(roots.root() + "/private/var/folders/zz/abc123/T/Editor");  // names only count by identifier
+    std::string tempFile =
+        roots.writeFile(roots.root() + "/private/var/folders/zz/abc123/T/com.example.Editor.tmp", "");
+    roots.makeDir(roots.root() +
+                  "/private/var/folders/zz/abc123/T/Editor");  // names only count by identifier
 
     auto files = HVNDeleteSelectedApp::deleteFiles(editorItem(appPath));
     ASSERT_FALSE(files.empty());
     EXPECT_EQ(files.back(), appPath);
     std::vector<std::string> sorted(files.begin(), files.end() - 1);
     std::sort(sorted.begin(), sorted.end());
-    std::vector<std::string> expected = {prefs,  folder, cache,    container, state, crash, agent,
-                                         docs,   temp,   tempFile, lib + "/Caches/com.example.EditorX"};
+    std::vector<std::string> expected = {prefs,
+                                         folder,
+                                         cache,
+                                         container,
+                                         state,
+                                         crash,
+                                         agent,
+                                         docs,
+                                         temp,
+                                         tempFile,
+                                         lib + "/Caches/com.example.EditorX"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sorted, expected);
     EXPECT_EQ(std::count(files.begin(), files.end(), other), 0);
@@ -116,7 +126,9 @@ TEST_F(AppSearchDeleteTest, NeverOffersTheSearchedFoldersThemselves) {
     item.executableString = "LaunchAgents";
     EXPECT_EQ(HVNDeleteSelectedApp::deleteFiles(item), std::vector<std::string>{appPath});
     // Nothing searched exists: only the item.
-    EXPECT_TRUE(HVNDeleteSelectedApp::getPrivateByBundleAndKeyWords("com.example.Editor", roots.root() + "/none").empty());
+    EXPECT_TRUE(
+        HVNDeleteSelectedApp::getPrivateByBundleAndKeyWords("com.example.Editor", roots.root() + "/none")
+            .empty());
     EXPECT_TRUE(HVNDeleteSelectedApp::getPrivateByBundleAndKeyWords("", roots.root()).empty());
 }
 
@@ -163,8 +175,8 @@ TEST_F(AppSearchDeleteTest, WhatAnUnprivilegedUserMayNotDeleteGoesToThePrivilege
     int rc = hvn::test::runAsNobody([&] {
         ReomveFile::resetInstallationFlags();
         bool result = HVNDeleteSelectedApp::canRemoveAppFiles({own, appPath});
-        if (result) return 1;         // the refused prompt must show
-        if (exists(own)) return 2;    // the deletable file went first
+        if (result) return 1;       // the refused prompt must show
+        if (exists(own)) return 2;  // the deletable file went first
         if (!exists(appPath)) return 3;
         return 0;
     });

@@ -15,7 +15,7 @@ struct FakeBundle {
     std::string name = "Foo";  // CFBundleName
     std::string version = "1.2";
     std::string executable = "Foo";
-    std::string iconFile;      // CFBundleIconFile (also written to Resources when set)
+    std::string iconFile;  // CFBundleIconFile (also written to Resources when set)
     PlistFormat format = PlistFormat::XML;
     std::string executableBytes = std::string(1000, 'x');
 };

@@ -56,13 +56,15 @@ TEST_F(AppSearchTest, FindsApplicationsInEveryScopeAndFiltersSystemAndNestedOnes
     makeBundle(roots, apps + "/Tools.app/Contents/Updater.app", bundle("com.example.Updater", "Updater"));
     makeBundle(roots, apps + "/Safari.app", bundle("com.apple.Safari", "Safari"));
     makeBundle(roots, roots.home() + "/Applications/Editor.app", bundle("com.example.Editor", "Editor"));
-    makeBundle(roots, roots.home() + "/Library/Input Methods/Pinyin.app", bundle("com.example.Pinyin", "Pinyin"));
+    makeBundle(roots, roots.home() + "/Library/Input Methods/Pinyin.app",
+               bundle("com.example.Pinyin", "Pinyin"));
     makeBundle(roots, roots.home() + "/Downloads/unpacked/v2/Game.app", bundle("com.example.Game", "Game"));
     makeBundle(roots, roots.home() + "/Public/Shared.app", bundle("com.example.Shared", "Shared"));
     // Outside every scope: not found.
     makeBundle(roots, roots.home() + "/Music/Player.app", bundle("com.example.Player", "Player"));
     // A user folder whose name merely contains ".app" does not make its bundles nested.
-    makeBundle(roots, roots.home() + "/Documents/j.appleseed/Notes.app", bundle("com.example.Notes", "Notes"));
+    makeBundle(roots, roots.home() + "/Documents/j.appleseed/Notes.app",
+               bundle("com.example.Notes", "Notes"));
 
     HVNSearchApplications search;
     search.searchApplications();
@@ -96,7 +98,7 @@ TEST_F(AppSearchTest, FindsApplicationsInEveryScopeAndFiltersSystemAndNestedOnes
     EXPECT_EQ(t->image, apps + "/Tools.app/Contents/Resources/ToolsIcon.icns");
     EXPECT_FALSE(t->isSystemApp);
     EXPECT_TRUE(t->lastUseDate.has_value());
-    EXPECT_GT(t->appSizeIntValue(), 4000 + 1000);  // its files and the nested bundle's
+    EXPECT_GT(t->appSizeIntValue(), 4000 + 1000);        // its files and the nested bundle's
     EXPECT_EQ(t->appSize.find('.'), std::string::npos);  // an integer text from the metadata
     EXPECT_TRUE(byPath(all, apps + "/Safari.app")->isSystemApp);
 
@@ -232,9 +234,12 @@ TEST_F(AppSearchTest, PluginsPreferencePanesAndWidgetsComeFromTheirFolders) {
     ASSERT_EQ(symlink((sysPlugins + "/Java.plugin").c_str(), (homePlugins + "/Linked.plugin").c_str()), 0);
     // A Finder alias file (data-fork bookmark) is not a plug-in either.
     roots.writeFile(homePlugins + "/Alias.plugin", std::string("book\0\0\0\0mark\0\0\0\0rest-of-alias", 28));
-    makeBundle(roots, roots.root() + "/Library/PreferencePanes/Sys.prefPane", bundle("com.example.sys", "Sys"));
-    makeBundle(roots, roots.home() + "/Library/PreferencePanes/Mine.prefPane", bundle("com.example.mine", "Mine"));
-    makeBundle(roots, roots.home() + "/Library/PreferencePanes/lower.prefpane", bundle("com.example.low", "Low"));
+    makeBundle(roots, roots.root() + "/Library/PreferencePanes/Sys.prefPane",
+               bundle("com.example.sys", "Sys"));
+    makeBundle(roots, roots.home() + "/Library/PreferencePanes/Mine.prefPane",
+               bundle("com.example.mine", "Mine"));
+    makeBundle(roots, roots.home() + "/Library/PreferencePanes/lower.prefpane",
+               bundle("com.example.low", "Low"));
     makeBundle(roots, roots.home() + "/Library/Widgets/Clock.wdgt", bundle("com.example.clock", "Clock"));
 
     HVNSearchApplications search;

@@ -21,20 +21,23 @@ std::string join(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() != '/' ? folder + "/" + name : folder + name;
 }
 
-bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+bool contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
 
 }  // namespace
 
 std::vector<std::string> HVNDeleteSelectedApp::relatedFolders() {
     std::vector<std::string> folders;
-    for (const char* rel :
-         {"Library", "Library/Preferences", "Library/Caches", "Library/Containers",
-          "Library/Application Support/CrashReporter", "Library/Application Support", "Library/Saved Application State",
-          "Library/LaunchAgents", "Library/Logs/CrashReporter", "Library/Logs", "Library/Logs/DiagnosticReports"}) {
+    for (const char* rel : {"Library", "Library/Preferences", "Library/Caches", "Library/Containers",
+                            "Library/Application Support/CrashReporter", "Library/Application Support",
+                            "Library/Saved Application State", "Library/LaunchAgents",
+                            "Library/Logs/CrashReporter", "Library/Logs", "Library/Logs/DiagnosticReports"}) {
         folders.push_back(hvn::Roots::homePath(rel));
     }
-    for (const char* abs : {"/Library", "/Library/StartupItems", "/Library/LaunchDaemons", "/Library/LaunchAgents",
-                            "/Library/Application Support", "/Library/Documentation/Applications"}) {
+    for (const char* abs :
+         {"/Library", "/Library/StartupItems", "/Library/LaunchDaemons", "/Library/LaunchAgents",
+          "/Library/Application Support", "/Library/Documentation/Applications"}) {
         folders.push_back(hvn::Roots::systemPath(abs));
     }
     return folders;
@@ -43,7 +46,8 @@ std::vector<std::string> HVNDeleteSelectedApp::relatedFolders() {
 bool HVNDeleteSelectedApp::isUsableBundleIdentifier(const std::string& bundleID) {
     size_t dot = bundleID.find('.');
     while (dot != std::string::npos) {
-        if (dot > 0 && dot + 1 < bundleID.size() && bundleID[dot - 1] != '.' && bundleID[dot + 1] != '.') return true;
+        if (dot > 0 && dot + 1 < bundleID.size() && bundleID[dot - 1] != '.' && bundleID[dot + 1] != '.')
+            return true;
         dot = bundleID.find('.', dot + 1);
     }
     return false;
@@ -69,7 +73,8 @@ std::vector<std::string> HVNDeleteSelectedApp::deleteFiles(const HVNAppItem& ite
     return out;
 }
 
-HVNAppItemList HVNDeleteSelectedApp::FileAttribute(const std::vector<std::string>& paths, const HVNAppItem& item) {
+HVNAppItemList HVNDeleteSelectedApp::FileAttribute(const std::vector<std::string>& paths,
+                                                   const HVNAppItem& item) {
     HVNAppItemList items;
     for (const std::string& path : paths) {
         auto file = std::make_shared<HVNAppItem>();

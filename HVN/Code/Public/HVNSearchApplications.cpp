@@ -21,7 +21,9 @@ namespace {
 
 constexpr const char* kApplicationPredicate = "kMDItemContentTypeTree == 'com.apple.application-bundle'";
 
-bool hasPrefix(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool hasPrefix(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 bool isAppExtension(const std::string& ext) {
     return ext.size() == 3 && (ext[0] | 0x20) == 'a' && (ext[1] | 0x20) == 'p' && (ext[2] | 0x20) == 'p';
@@ -66,7 +68,8 @@ HVNSearchApplications::~HVNSearchApplications() {
 
 std::vector<std::string> HVNSearchApplications::applicationScopes() {
     std::vector<std::string> scopes = {hvn::Roots::systemPath("/Applications")};
-    for (const char* rel : {"Applications", "Library/Input Methods", "Downloads", "Desktop", "Documents", "Public"}) {
+    for (const char* rel :
+         {"Applications", "Library/Input Methods", "Downloads", "Desktop", "Documents", "Public"}) {
         scopes.push_back(hvn::Roots::homePath(rel));
     }
     return scopes;
@@ -104,7 +107,8 @@ void HVNSearchApplications::searchApplications() {
 
 HVNAppItemPtr HVNSearchApplications::itemFromMetadata(const hvn::MetadataItem& result) const {
     auto item = std::make_shared<HVNAppItem>();
-    item->name = hvn::UniformType::deletingPathExtension(result.valueForAttribute(hvn::kMDItemFSName).asString());
+    item->name =
+        hvn::UniformType::deletingPathExtension(result.valueForAttribute(hvn::kMDItemFSName).asString());
     item->path = result.path();
     item->image = hvn::BundleInfo::iconPath(item->path);
     item->version = result.valueForAttribute(hvn::kMDItemVersion).asString();
@@ -181,9 +185,9 @@ void HVNSearchApplications::searchBackground() {
             std::lock_guard<std::mutex> lock(mutex_);
             plugIn_ = std::move(plugins);
         }
-        HVNAppItemList panes = search(
-            {hvn::Roots::systemPath("/Library/PreferencePanes"), hvn::Roots::homePath("Library/PreferencePanes")},
-            "prefPane");
+        HVNAppItemList panes = search({hvn::Roots::systemPath("/Library/PreferencePanes"),
+                                       hvn::Roots::homePath("Library/PreferencePanes")},
+                                      "prefPane");
         {
             std::lock_guard<std::mutex> lock(mutex_);
             preferences_ = std::move(panes);
@@ -224,7 +228,8 @@ HVNAppItemList HVNSearchApplications::fileterSystemAppAndContentApp() const {
     for (const auto& item : allApplications()) {
         if (item->isSystemApp) continue;
         // Inside another bundle when a folder above it is an application bundle.
-        std::string parent = item->path.substr(0, item->path.rfind('/') == std::string::npos ? 0 : item->path.rfind('/'));
+        std::string parent =
+            item->path.substr(0, item->path.rfind('/') == std::string::npos ? 0 : item->path.rfind('/'));
         bool nested = false;
         while (!parent.empty() && parent != "/") {
             if (isAppExtension(hvn::UniformType::pathExtension(parent))) {
@@ -240,7 +245,9 @@ HVNAppItemList HVNSearchApplications::fileterSystemAppAndContentApp() const {
     return out;
 }
 
-HVNAppItemList HVNSearchApplications::allApp() const { return fileterSystemAppAndContentApp(); }
+HVNAppItemList HVNSearchApplications::allApp() const {
+    return fileterSystemAppAndContentApp();
+}
 
 HVNAppItemList HVNSearchApplications::plugIn() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -298,7 +305,8 @@ HVNAppItemPtr HVNSearchApplications::commonAppitem(const std::string& path) {
     item->isSystemApp = hasPrefix(item->bundleID, "com.apple.");
     item->isSystemAppString = item->isSystemApp ? "YES" : "NO";
     item->appSize = sizeTextForItem(path);
-    if (auto attrs = hvn::FileManager::attributesOfItemAtPath(path)) item->lastUseDate = attrs->modificationDate;
+    if (auto attrs = hvn::FileManager::attributesOfItemAtPath(path))
+        item->lastUseDate = attrs->modificationDate;
     return item;
 }
 
@@ -318,7 +326,8 @@ HVNAppItemList HVNSearchApplications::useQueueScanApp(const std::vector<std::str
     return apps;
 }
 
-HVNAppItemList HVNSearchApplications::search(const std::vector<std::string>& folders, const std::string& key) {
+HVNAppItemList HVNSearchApplications::search(const std::vector<std::string>& folders,
+                                             const std::string& key) {
     HVNAppItemList items;
     for (const std::string& folder : folders) {
         auto names = hvn::FileManager::contentsOfDirectoryAtPath(folder);

@@ -1,3 +1,5 @@
 #include "HVN/Code/Public/ScanAndDeleteApp/HVNAppItem.h"
 
-int64_t HVNAppItem::appSizeIntValue() const { return hvn::Value(appSize).asInteger(); }
+int64_t HVNAppItem::appSizeIntValue() const {
+    return hvn::Value(appSize).asInteger();
+}

@@ -14,15 +14,15 @@
 
 class HVNAppItem {
 public:
-    std::string name;              // display name without extension
-    std::string image;             // the path the icon comes from (Platform/BundleInfo.h)
-    std::string path;              // full path of the bundle or file
-    std::string version;           // the version text
-    std::string bundleID;          // the bundle identifier
-    std::string executableString;  // the executable name (the display name for query results)
-    std::string isSystemAppString; // "YES" or "NO" for items built from the bundle's information
+    std::string name;               // display name without extension
+    std::string image;              // the path the icon comes from (Platform/BundleInfo.h)
+    std::string path;               // full path of the bundle or file
+    std::string version;            // the version text
+    std::string bundleID;           // the bundle identifier
+    std::string executableString;   // the executable name (the display name for query results)
+    std::string isSystemAppString;  // "YES" or "NO" for items built from the bundle's information
     bool isSystemApp = false;
-    std::string appSize;           // the size in bytes as text: an integer text or a "%f" text
+    std::string appSize;  // the size in bytes as text: an integer text or a "%f" text
     std::optional<hvn::Date> lastUseDate;
     bool isSelected = false;
 
