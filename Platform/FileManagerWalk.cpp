@@ -147,61 +147,40 @@ private:
     size_t count_ = 0;
 };
 
+// One open folder of a walk: its entries, read whole when it was opened, and how far the
+// walk has gone through them.
 struct Frame {
     std::string name;  // name in the parent folder
     dev_t device = 0;
     ino_t inode = 0;
-    int fd = -1;       // -1 while closed to bound the open descriptors
+    int fd = -1;  // -1 while closed to bound the open descriptors
     std::vector<DirectoryEntry> entries;
     size_t next = 0;
     bool failed = false;  // something inside could not be removed
 };
 
-class TreeRemover {
+// The folders from the start of a walk down to the current one. Only the deepest
+// kMaxOpenFolders stay open; a closed folder is reopened through ".." of its child when
+// the walk comes back to it, and must then still be the same folder (device and inode).
+class FrameStack {
 public:
-    TreeRemover(int baseFd, std::string basePath, const BeforeUnlinkFile& before, ErrorList& errors)
-        : baseFd_(baseFd), basePath_(std::move(basePath)), before_(before), errors_(errors) {}
-
-    ~TreeRemover() {
-        for (Frame& f : stack_) {
+    FrameStack() = default;
+    FrameStack(const FrameStack&) = delete;
+    FrameStack& operator=(const FrameStack&) = delete;
+    ~FrameStack() {
+        for (Frame& f : frames_) {
             if (f.fd >= 0) close(f.fd);
         }
     }
 
-    // Removes the folder `name` of the base folder and everything in it.
-    void run(const std::string& name, dev_t device) {
-        device_ = device;
-        int error = push(baseFd_, name);
-        if (error != 0) {
-            failedToOpen(baseFd_, name, error);
-            return;
-        }
-        while (!stack_.empty()) {
-            Frame& top = stack_.back();
-            if (top.next < top.entries.size()) {
-                handleEntry(top, top.entries[top.next++]);
-            } else if (!finishTop()) {
-                return;
-            }
-        }
-    }
-
-private:
-    std::string pathOf(const std::string& entryName) const {
-        std::string p = basePath_ == "/" ? "" : basePath_;
-        for (const Frame& f : stack_) p += "/" + f.name;
-        return p + "/" + entryName;
-    }
-
-    std::string framePath() const {
-        std::string p = basePath_ == "/" ? "" : basePath_;
-        for (const Frame& f : stack_) p += "/" + f.name;
-        return p;
-    }
+    bool empty() const { return frames_.empty(); }
+    Frame& top() { return frames_.back(); }
+    const std::vector<Frame>& frames() const { return frames_; }
 
     // Opens the folder `name` of parentFd without following a link, reads it whole and
-    // pushes it. Returns 0 or the errno.
-    int push(int parentFd, const std::string& name) {
+    // pushes it. With a device, a folder of another file system is refused (EXDEV).
+    // Returns 0 or the errno. May move the frames (references to them become invalid).
+    int push(int parentFd, const std::string& name, std::optional<dev_t> device) {
         int fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return errno;
         struct stat st {};
@@ -210,7 +189,7 @@ private:
             close(fd);
             return error;
         }
-        if (st.st_dev != device_) {
+        if (device && st.st_dev != *device) {
             close(fd);
             return EXDEV;
         }
@@ -224,26 +203,81 @@ private:
             close(fd);
             return error;
         }
-        stack_.push_back(std::move(f));
-        boundOpenDescriptors();
+        frames_.push_back(std::move(f));
+        if (++openCount_ > kMaxOpenFolders) {
+            for (Frame& open : frames_) {
+                if (open.fd >= 0) {
+                    close(open.fd);
+                    open.fd = -1;
+                    --openCount_;
+                    break;
+                }
+            }
+        }
         return 0;
     }
 
-    void boundOpenDescriptors() {
-        if (++openCount_ <= kMaxOpenFolders) return;
-        for (Frame& f : stack_) {
-            if (f.fd >= 0) {
-                close(f.fd);
-                f.fd = -1;
-                --openCount_;
+    // Pops the top folder into `done` (its descriptor still open, for the caller to close)
+    // and makes sure the new top is open. False when the new top could not be reopened as
+    // the same folder (the tree moved): the walk must stop.
+    bool pop(Frame& done) {
+        done = std::move(frames_.back());
+        frames_.pop_back();
+        --openCount_;
+        if (frames_.empty() || frames_.back().fd >= 0) return true;
+        Frame& parent = frames_.back();
+        int fd = openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || fstat(fd, &st) != 0 || st.st_dev != parent.device || st.st_ino != parent.inode) {
+            if (fd >= 0) close(fd);
+            return false;
+        }
+        parent.fd = fd;
+        ++openCount_;
+        return true;
+    }
+
+    // basePath followed by the names of the frames.
+    std::string path(const std::string& basePath) const {
+        std::string p = basePath == "/" ? "" : basePath;
+        for (const Frame& f : frames_) p += "/" + f.name;
+        return p;
+    }
+
+private:
+    std::vector<Frame> frames_;
+    size_t openCount_ = 0;
+    std::vector<char> buffer_;
+};
+
+class TreeRemover {
+public:
+    TreeRemover(int baseFd, std::string basePath, const BeforeUnlinkFile& before, ErrorList& errors)
+        : baseFd_(baseFd), basePath_(std::move(basePath)), before_(before), errors_(errors) {}
+
+    // Removes the folder `name` of the base folder and everything in it.
+    void run(const std::string& name, dev_t device) {
+        device_ = device;
+        int error = stack_.push(baseFd_, name, device_);
+        if (error != 0) {
+            failedToOpen(baseFd_, name, error);
+            return;
+        }
+        while (!stack_.empty()) {
+            Frame& top = stack_.top();
+            if (top.next < top.entries.size()) {
+                handleEntry(top.next++);
+            } else if (!finishTop()) {
                 return;
             }
         }
     }
 
+private:
+    std::string pathOf(const std::string& entryName) const { return stack_.path(basePath_) + "/" + entryName; }
+
     void markFailed() {
-        if (!stack_.empty()) stack_.back().failed = true;
-        else rootFailed_ = true;
+        if (!stack_.empty()) stack_.top().failed = true;
     }
 
     // A sub-folder that could not be opened: a link or file now stands there (remove it as
@@ -266,66 +300,55 @@ private:
         markFailed();
     }
 
-    void handleEntry(Frame& top, DirectoryEntry& entry) {
-        FileType type = entry.type;
-        if (type == FileType::Unknown) type = lstatType(top.fd, entry.name.c_str());
+    void handleEntry(size_t index) {
+        Frame& top = stack_.top();
+        const std::string name = top.entries[index].name;
+        FileType type = top.entries[index].type;
+        if (type == FileType::Unknown) type = lstatType(top.fd, name.c_str());
         if (type == FileType::Directory) {
-            int error = push(top.fd, entry.name);
-            // `top` may have moved when the stack grew; look it up again.
-            if (error != 0) failedToOpen(stack_.back().fd, entry.name, error);
+            int parentFd = top.fd;
+            int error = stack_.push(parentFd, name, device_);
+            if (error != 0) failedToOpen(parentFd, name, error);
             return;
         }
         if (type == FileType::Regular && before_) {
             std::string text;
-            std::string path = pathOf(entry.name);
-            if (!before_(top.fd, entry.name.c_str(), path, &text)) {
+            std::string path = pathOf(name);
+            if (!before_(top.fd, name.c_str(), path, &text)) {
                 errors_.addText(text.empty() ? "Could not remove " + path : text);
                 top.failed = true;
                 return;
             }
         }
-        if (unlinkat(top.fd, entry.name.c_str(), 0) == 0 || errno == ENOENT) return;
+        if (unlinkat(top.fd, name.c_str(), 0) == 0 || errno == ENOENT) return;
         int error = errno;
-        if (error == EISDIR && entry.type != FileType::Directory) {
+        if (error == EISDIR && top.entries[index].type != FileType::Directory) {
             // It became a folder since the listing: take it as one.
-            entry.type = FileType::Directory;
+            top.entries[index].type = FileType::Directory;
             --top.next;
             return;
         }
-        errors_.add(pathOf(entry.name), error);
+        errors_.add(pathOf(name), error);
         top.failed = true;
     }
 
     // Removes the finished top folder from its parent. False when the walk must stop
     // because the tree moved under it.
     bool finishTop() {
-        Frame done = std::move(stack_.back());
-        stack_.pop_back();
-        --openCount_;
-        int parentFd = baseFd_;
-        if (!stack_.empty()) {
-            Frame& parent = stack_.back();
-            if (parent.fd < 0) {
-                int fd = openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                struct stat st {};
-                if (fd < 0 || fstat(fd, &st) != 0 || st.st_dev != parent.device || st.st_ino != parent.inode) {
-                    if (fd >= 0) close(fd);
-                    close(done.fd);
-                    errors_.addText("Could not remove " + framePath() + ": the folder was moved during removal");
-                    for (Frame& f : stack_) f.failed = true;
-                    rootFailed_ = true;
-                    return false;
-                }
-                parent.fd = fd;
-                ++openCount_;
-            }
-            parentFd = parent.fd;
+        Frame done;
+        if (!stack_.pop(done)) {
+            close(done.fd);
+            errors_.addText("Could not remove " + stack_.path(basePath_) + ": the folder was moved during removal");
+            return false;
         }
         close(done.fd);
-        std::string donePath = framePath() + "/" + done.name;
+        int parentFd = stack_.empty() ? baseFd_ : stack_.top().fd;
         if (unlinkat(parentFd, done.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
         int error = errno;
-        if (!done.failed) errors_.add(donePath, error);
+        // The folder was moved away and a link or file put in its place: remove that as it is.
+        if (error == ENOTDIR && (unlinkat(parentFd, done.name.c_str(), 0) == 0 || errno == ENOENT)) return true;
+        // A folder that kept something already has its error reported.
+        if (!done.failed) errors_.add(pathOf(done.name), error);
         markFailed();
         return true;
     }
@@ -335,10 +358,7 @@ private:
     const BeforeUnlinkFile& before_;
     ErrorList& errors_;
     dev_t device_ = 0;
-    std::vector<Frame> stack_;
-    size_t openCount_ = 0;
-    bool rootFailed_ = false;
-    std::vector<char> buffer_;
+    FrameStack stack_;
 };
 
 }  // namespace
@@ -414,35 +434,47 @@ bool removeItemAtPath(const std::string& path, std::string* errorText, const Bef
 }
 
 int64_t directorySize(const std::string& path) {
-    std::vector<std::string> stack;
-    stack.reserve(100);
-    stack.push_back(path);
-    std::vector<DirectoryEntry> entries;
-    std::vector<char> buffer;
+    if (path.empty()) return 0;
+    std::string folder, name;
+    splitPath(path, folder, name);
+    int baseFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd < 0) return 0;
     int64_t total = 0;
-    while (!stack.empty()) {
-        std::string folder = std::move(stack.back());
-        stack.pop_back();
-        int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) continue;
-        entries.clear();
-        readEntries(fd, entries, buffer);  // a folder that fails half-way adds what was read
-        std::string prefix = folder == "/" ? "/" : folder + "/";
-        for (const DirectoryEntry& e : entries) {
-            if (e.type == FileType::Directory) {
-                stack.push_back(prefix + e.name);
-                continue;
-            }
-            struct stat st {};
-            if (fstatat(fd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            if (S_ISDIR(st.st_mode)) {
-                stack.push_back(prefix + e.name);
-            } else {
-                total += static_cast<int64_t>(st.st_size);
+    {
+        FrameStack stack;
+        if (name.empty()) name = ".";  // the root folder itself
+        if (stack.push(baseFd, name, std::nullopt) == 0) {
+            // Every entry's length is read while its folder is open, so a folder closed to
+            // save descriptors is needed again only to open its remaining sub-folders.
+            auto measure = [&total](Frame& f) {
+                for (DirectoryEntry& e : f.entries) {
+                    if (e.type == FileType::Directory) continue;
+                    struct stat st {};
+                    if (fstatat(f.fd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                    if (S_ISDIR(st.st_mode)) {
+                        e.type = FileType::Directory;
+                    } else {
+                        total += static_cast<int64_t>(st.st_size);
+                    }
+                }
+            };
+            measure(stack.top());
+            while (!stack.empty()) {
+                Frame& top = stack.top();
+                while (top.next < top.entries.size() && top.entries[top.next].type != FileType::Directory) ++top.next;
+                if (top.next < top.entries.size()) {
+                    const std::string child = top.entries[top.next++].name;
+                    if (stack.push(top.fd, child, std::nullopt) == 0) measure(stack.top());
+                    continue;
+                }
+                Frame done;
+                bool same = stack.pop(done);
+                close(done.fd);
+                if (!same) break;
             }
         }
-        close(fd);
     }
+    close(baseFd);
     return total;
 }
 
