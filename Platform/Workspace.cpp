@@ -32,7 +32,8 @@ std::string readLink(const std::string& path) {
     buf.resize(static_cast<size_t>(n));
     // An executable replaced on disk (an update while the program runs) reads "... (deleted)".
     static const std::string kDeleted = " (deleted)";
-    if (buf.size() > kDeleted.size() && buf.compare(buf.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    if (buf.size() > kDeleted.size() &&
+        buf.compare(buf.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
         buf.resize(buf.size() - kDeleted.size());
     }
     return buf;
@@ -61,9 +62,9 @@ std::string baseName(const std::string& path) {
 
 std::string bundleIdentifierForProcessName(const std::string& executableName) {
     static const std::map<std::string, std::string> browsers = {
-        {"firefox", "org.mozilla.firefox"},     {"firefox-esr", "org.mozilla.firefox"},
-        {"firefox-bin", "org.mozilla.firefox"}, {"chrome", "com.google.Chrome"},
-        {"google-chrome", "com.google.Chrome"}, {"chromium", "com.google.Chrome"},
+        {"firefox", "org.mozilla.firefox"},        {"firefox-esr", "org.mozilla.firefox"},
+        {"firefox-bin", "org.mozilla.firefox"},    {"chrome", "com.google.Chrome"},
+        {"google-chrome", "com.google.Chrome"},    {"chromium", "com.google.Chrome"},
         {"chromium-browser", "com.google.Chrome"}, {"opera", "com.operasoftware.Opera"},
     };
     auto it = browsers.find(executableName);
@@ -80,7 +81,8 @@ std::string bundlePathForExecutable(const std::string& executablePath) {
         size_t slash = executablePath.find('/', start);
         if (slash == std::string::npos || slash > lastSlash) break;
         size_t len = slash - start;
-        if (len > 4 && executablePath.compare(slash - 4, 4, ".app") == 0) found = executablePath.substr(0, slash);
+        if (len > 4 && executablePath.compare(slash - 4, 4, ".app") == 0)
+            found = executablePath.substr(0, slash);
         start = slash + 1;
     }
     return found;
@@ -95,7 +97,8 @@ std::vector<RunningApplication> runningApplications() {
     if (DIR* dir = opendir("/proc")) {
         while (dirent* e = readdir(dir)) {
             const char* n = e->d_name;
-            if (!*n || !std::all_of(n, n + std::char_traits<char>::length(n), [](char c) { return c >= '0' && c <= '9'; })) {
+            if (!*n || !std::all_of(n, n + std::char_traits<char>::length(n),
+                                    [](char c) { return c >= '0' && c <= '9'; })) {
                 continue;
             }
             pids.push_back(std::atoi(n));
@@ -118,7 +121,8 @@ std::vector<RunningApplication> runningApplications() {
             if (it == identifierOfBundle.end()) {
                 std::string identifier;
                 if (auto info = PropertyList::readFile(bundle + "/Contents/Info.plist")) {
-                    if (const Value* v = info->find("CFBundleIdentifier"); v && v->isString()) identifier = v->asString();
+                    if (const Value* v = info->find("CFBundleIdentifier"); v && v->isString())
+                        identifier = v->asString();
                 }
                 it = identifierOfBundle.emplace(bundle, identifier).first;
             }

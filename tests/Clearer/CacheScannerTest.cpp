@@ -6,10 +6,10 @@
 #include <chrono>
 #include <thread>
 
+#include "Clearer/CleanManagerTestSupport.h"
 #include "HVN/Code/Clearer/HVNCacheScanner.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/RunLoop.h"
-#include "Clearer/CleanManagerTestSupport.h"
 
 using namespace hvn::test;
 
@@ -101,7 +101,8 @@ TEST_F(CacheScannerTest, StopKeepsWhatFinishedAndStillCompletesOnce) {
     queue.addOperation(quick);
     queue.addOperation(slow);
     queue.start();
-    ASSERT_TRUE(hvn::RunLoop::main().runUntil([&] { return queue.resultFor(1).has_value() && slow->started(); }, 10));
+    ASSERT_TRUE(
+        hvn::RunLoop::main().runUntil([&] { return queue.resultFor(1).has_value() && slow->started(); }, 10));
     EXPECT_TRUE(queue.isRunning());
     queue.stop();
 

@@ -107,9 +107,9 @@ TEST_F(CleanManagerCleanTest, RemovalThatTheUserMayNotDoFailsAndIsHandedOn) {
 TEST_F(CleanManagerCleanTest, ProtectedAndUnsoundPathsAreNeverRemovedNorHandedOn) {
     auto& m = makeManager();
     homeFile("Library/keep");
-    auto library = makeNode(roots.home(), "Library", 10, 1);     // a folder directly in the home folder
-    auto dotdot = makeNode(roots.home() + "/x", "..", 10, 1);    // not a name
-    auto relative = makeNode("relative/dir", "file", 10, 1);     // no absolute folder
+    auto library = makeNode(roots.home(), "Library", 10, 1);   // a folder directly in the home folder
+    auto dotdot = makeNode(roots.home() + "/x", "..", 10, 1);  // not a name
+    auto relative = makeNode("relative/dir", "file", 10, 1);   // no absolute folder
     auto plain = fileNode("Logs/a.log");
     m.scanSystem->setData({{M::UserLog, {library, dotdot, relative, plain}}});
 
@@ -262,8 +262,10 @@ TEST_F(CleanManagerCleanTest, RunningBrowsersAreNamedOncePerInstanceInOrder) {
     using App = hvn::Workspace::RunningApplication;
     hvn::Workspace::setRunningApplicationsForTesting(std::vector<App>{
         {10, "org.mozilla.firefox", "", "/usr/lib/firefox-esr/firefox-esr"},
-        {11, "com.example.Editor", "/Applications/Editor.app", "/Applications/Editor.app/Contents/MacOS/Editor"},
-        {12, "com.apple.Safari", "/Applications/Safari.app", "/Applications/Safari.app/Contents/MacOS/Safari"},
+        {11, "com.example.Editor", "/Applications/Editor.app",
+         "/Applications/Editor.app/Contents/MacOS/Editor"},
+        {12, "com.apple.Safari", "/Applications/Safari.app",
+         "/Applications/Safari.app/Contents/MacOS/Safari"},
         {13, "org.mozilla.firefox", "", "/opt/firefox/firefox"},
         {14, "com.operasoftware.Opera", "", "/usr/lib/x86_64-linux-gnu/opera/opera"},
         {15, "com.google.Chrome", "", "/opt/google/chrome/chrome"},
@@ -275,7 +277,8 @@ TEST_F(CleanManagerCleanTest, RunningBrowsersAreNamedOncePerInstanceInOrder) {
 }
 
 TEST(WorkspaceTest, BundlesAndBrowserNames) {
-    EXPECT_EQ(hvn::Workspace::bundlePathForExecutable("/Applications/Tools.app/Contents/Updater.app/Contents/MacOS/u"),
+    EXPECT_EQ(hvn::Workspace::bundlePathForExecutable(
+                  "/Applications/Tools.app/Contents/Updater.app/Contents/MacOS/u"),
               "/Applications/Tools.app/Contents/Updater.app");
     EXPECT_EQ(hvn::Workspace::bundlePathForExecutable("/usr/bin/firefox"), "");
     EXPECT_EQ(hvn::Workspace::bundlePathForExecutable("/opt/x/run.app"), "");  // the executable's own name

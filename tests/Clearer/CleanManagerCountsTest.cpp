@@ -51,8 +51,9 @@ protected:
         m.scanInternetVirus->setData({
             {M::Virus, {makeNode("/v", "v1", 11, 1), makeNode("/v", "v2", 22, 0)}},
             {M::CookieVirus,
-             {makeNode("", "Safari", 0, -1,
-                       {makeNode("", "a.com", 0, 1), makeNode("", "b.com", 0, 1), makeNode("", "c.com", 0, 0)})}},
+             {makeNode(
+                 "", "Safari", 0, -1,
+                 {makeNode("", "a.com", 0, 1), makeNode("", "b.com", 0, 1), makeNode("", "c.com", 0, 0)})}},
         });
     }
 

@@ -83,7 +83,8 @@ TEST_F(CleanManagerScanTest, MissingRuleDatabaseGivesEmptyListsAndScansFindNothi
 TEST_F(CleanManagerScanTest, OnlyEnabledModulesAreQueuedAndEachCategoryCompletesOnce) {
     auto& m = makeManager();
     // "Cookies", "Leftover" and "Disk Check" have no scanner yet: they are not queued.
-    setModules({"Internet History", "User Log Files", "Cookies", "Leftover"}, {"User Downloads", "Disk Check"});
+    setModules({"Internet History", "User Log Files", "Cookies", "Leftover"},
+               {"User Downloads", "Disk Check"});
     NotificationCounter finished(kScanFinishNotification);
     m.scanSystemFile();
     ASSERT_TRUE(finished.waitFor(1));

@@ -99,14 +99,16 @@ std::string makeRuleBundle(const std::string& folder, const std::vector<RuleRow>
     if (sqlite3_open(dbPath.c_str(), &db) != SQLITE_OK) return {};
     const char* schema =
         "CREATE TABLE HVNCLean (auto_id INTEGER PRIMARY KEY AUTOINCREMENT, catalog TEXT, category TEXT, "
-        "path TEXT, keyvalue TEXT, keyword TEXT, isselected INTEGER, path_encrypt BLOB, keyvalue_encrypt BLOB, "
+        "path TEXT, keyvalue TEXT, keyword TEXT, isselected INTEGER, path_encrypt BLOB, keyvalue_encrypt "
+        "BLOB, "
         "keyword_encrypt BLOB);";
     bool ok = sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt* st = nullptr;
-    ok = ok && sqlite3_prepare_v2(db,
-                                  "INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) "
-                                  "VALUES (?, 'test', ?, ?, ?, 1)",
-                                  -1, &st, nullptr) == SQLITE_OK;
+    ok = ok &&
+         sqlite3_prepare_v2(db,
+                            "INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) "
+                            "VALUES (?, 'test', ?, ?, ?, 1)",
+                            -1, &st, nullptr) == SQLITE_OK;
     for (const auto& r : rows) {
         if (!ok) break;
         sqlite3_bind_text(st, 1, r.catalog.c_str(), -1, SQLITE_TRANSIENT);

@@ -25,7 +25,8 @@ namespace hvn::test {
 // A scan operation that reports a canned list under its module, unless cancelled first.
 class FakeScanOperation : public hvn::Operation {
 public:
-    FakeScanOperation(HVNScanResultDelegate* target, int32_t module, HVNNodeList result, double delaySeconds = 0);
+    FakeScanOperation(HVNScanResultDelegate* target, int32_t module, HVNNodeList result,
+                      double delaySeconds = 0);
     void main() override;
     bool started() const { return started_.load(); }
 
@@ -68,8 +69,8 @@ HVNNodeList makeNodes(const std::vector<std::string>& names);
 // Removal services that remove with std::filesystem, fail on chosen paths and record the
 // privileged batches instead of running them.
 struct FakeRemoval {
-    std::set<std::string> failing;        // removals of these paths fail
-    std::vector<std::string> removed;     // paths removed, in order
+    std::set<std::string> failing;     // removals of these paths fail
+    std::vector<std::string> removed;  // paths removed, in order
     std::vector<std::vector<std::string>> batches;
     std::vector<bool> rewrites;
     bool batchResult = true;

@@ -97,7 +97,7 @@ private:
     void reapFinishedRuns();
 
     hvn::OperationQueue queue_;
-    mutable std::mutex lock_;  // the results and the task lists
+    mutable std::mutex lock_;                                  // the results and the task lists
     std::vector<std::shared_ptr<hvn::Operation>> operations_;  // added since the last start
     ResultMap data_;
     std::mutex runsMutex_;

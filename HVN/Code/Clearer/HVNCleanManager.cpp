@@ -25,12 +25,10 @@ HVNCleanManager::HVNCleanManager(HVNCleanServices services) : services_(std::mov
     readRuleLists();
 
     auto& center = hvn::NotificationCenter::defaultCenter();
-    cleanFinishObserver_ = center.addObserver(kCleanFinishNotification, [this](const hvn::Notification&) {
-        isFixing.store(false);
-    });
-    cleanBeginObserver_ = center.addObserver(kCleanBeginNotification, [this](const hvn::Notification&) {
-        isFixing.store(true);
-    });
+    cleanFinishObserver_ = center.addObserver(kCleanFinishNotification,
+                                              [this](const hvn::Notification&) { isFixing.store(false); });
+    cleanBeginObserver_ = center.addObserver(kCleanBeginNotification,
+                                             [this](const hvn::Notification&) { isFixing.store(true); });
     buildScanSteps();
 }
 
@@ -72,7 +70,8 @@ void HVNCleanManager::readRuleLists() {
 
 void HVNCleanManager::splitBrowserRules() {
     static const char* const kinds[] = {"Cache", "Cookie", "History", "Session"};
-    std::vector<HVNScanInputObjectPtr>* lists[] = {&browserCache, &browserCookie, &browserHistory, &browserSession};
+    std::vector<HVNScanInputObjectPtr>* lists[] = {&browserCache, &browserCookie, &browserHistory,
+                                                   &browserSession};
     for (const auto& row : browserArray) {
         if (!row) continue;
         std::string keyValue = row->keyValue().value_or(std::string());
@@ -93,13 +92,14 @@ void HVNCleanManager::splitBrowserRules() {
 
 void HVNCleanManager::buildScanSteps() {
     auto fileScan = [](const std::vector<HVNScanInputObjectPtr>& requests, int32_t module) {
-        return ScanStep{module, [&requests, module](HVNCacheScanner& q) { q.addFileScanTask(requests, module); }};
+        return ScanStep{module,
+                        [&requests, module](HVNCacheScanner& q) { q.addFileScanTask(requests, module); }};
     };
     // Modules whose scanners join later take their places in these lists: System 4 after
     // 7, 15, 16 and 18 at the end; Disk 8 after 0, 13 and 10 after 12, 19 at the end;
     // Internet Security 21 then 22.
     systemSteps_ = {
-        fileScan(browserCache, M::InternetCache),   fileScan(browserHistory, M::InternetHistory),
+        fileScan(browserCache, M::InternetCache),     fileScan(browserHistory, M::InternetHistory),
         fileScan(browserSession, M::InternetSession), fileScan(userCacheArray, M::UserCache),
         fileScan(userLogArray, M::UserLog),
     };
@@ -156,7 +156,9 @@ void HVNCleanManager::queueCategory(HVNCleanCategory category) {
     queue.start();
 }
 
-void HVNCleanManager::scanSystemFile() { queueCategory(HVNCleanCategory::System); }
+void HVNCleanManager::scanSystemFile() {
+    queueCategory(HVNCleanCategory::System);
+}
 
 void HVNCleanManager::scanDiskFile() {
     hvn::Log::write("scanDiskFile start");
@@ -168,9 +170,15 @@ void HVNCleanManager::scanViurs() {
     queueCategory(HVNCleanCategory::InternetSecurity);
 }
 
-void HVNCleanManager::stopSystemScan() { scanSystem->stop(); }
-void HVNCleanManager::stopDiskScan() { scanDisk->stop(); }
-void HVNCleanManager::stopInternetVirusScan() { scanInternetVirus->stop(); }
+void HVNCleanManager::stopSystemScan() {
+    scanSystem->stop();
+}
+void HVNCleanManager::stopDiskScan() {
+    scanDisk->stop();
+}
+void HVNCleanManager::stopInternetVirusScan() {
+    scanInternetVirus->stop();
+}
 
 // ---------------------------------------------------------------------------------------
 // Results
@@ -185,12 +193,24 @@ std::optional<HVNNodeList> HVNCleanManager::scanInternetVirusResultArray(int32_t
     return scanInternetVirus->resultFor(module);
 }
 
-bool HVNCleanManager::systemFile() const { return scanSystem->hasData(); }
-bool HVNCleanManager::diskFile() const { return scanDisk->hasData(); }
-bool HVNCleanManager::internetVirusFile() const { return scanInternetVirus->hasData(); }
-bool HVNCleanManager::hasSystemData() const { return scanSystem->hasNonEmptyList(); }
-bool HVNCleanManager::hasDiscData() const { return scanDisk->hasNonEmptyList(); }
-bool HVNCleanManager::hasInternetVirusIssue() const { return scanInternetVirus->hasNonEmptyList(); }
+bool HVNCleanManager::systemFile() const {
+    return scanSystem->hasData();
+}
+bool HVNCleanManager::diskFile() const {
+    return scanDisk->hasData();
+}
+bool HVNCleanManager::internetVirusFile() const {
+    return scanInternetVirus->hasData();
+}
+bool HVNCleanManager::hasSystemData() const {
+    return scanSystem->hasNonEmptyList();
+}
+bool HVNCleanManager::hasDiscData() const {
+    return scanDisk->hasNonEmptyList();
+}
+bool HVNCleanManager::hasInternetVirusIssue() const {
+    return scanInternetVirus->hasNonEmptyList();
+}
 
 // ---------------------------------------------------------------------------------------
 // Ticking
@@ -208,8 +228,12 @@ void HVNCleanManager::setCategoryCheck(HVNCleanCategory category, bool check) {
     });
 }
 
-void HVNCleanManager::setSystemCheck(bool check) { setCategoryCheck(HVNCleanCategory::System, check); }
-void HVNCleanManager::setDiskCheck(bool check) { setCategoryCheck(HVNCleanCategory::Disk, check); }
+void HVNCleanManager::setSystemCheck(bool check) {
+    setCategoryCheck(HVNCleanCategory::System, check);
+}
+void HVNCleanManager::setDiskCheck(bool check) {
+    setCategoryCheck(HVNCleanCategory::Disk, check);
+}
 void HVNCleanManager::setInternetVirusCheck(bool check) {
     setCategoryCheck(HVNCleanCategory::InternetSecurity, check);
 }
@@ -263,9 +287,15 @@ void HVNCleanManager::pruneCategory(HVNCleanCategory category) {
     });
 }
 
-void HVNCleanManager::clearSystemObject() { pruneCategory(HVNCleanCategory::System); }
-void HVNCleanManager::clearDiscObject() { pruneCategory(HVNCleanCategory::Disk); }
-void HVNCleanManager::clearInternetVirusObject() { pruneCategory(HVNCleanCategory::InternetSecurity); }
+void HVNCleanManager::clearSystemObject() {
+    pruneCategory(HVNCleanCategory::System);
+}
+void HVNCleanManager::clearDiscObject() {
+    pruneCategory(HVNCleanCategory::Disk);
+}
+void HVNCleanManager::clearInternetVirusObject() {
+    pruneCategory(HVNCleanCategory::InternetSecurity);
+}
 
 void HVNCleanManager::clearCategory(HVNCleanCategory category) {
     stopClear.store(false);
@@ -274,14 +304,21 @@ void HVNCleanManager::clearCategory(HVNCleanCategory category) {
     if (stopClear.load()) return;
     if (!failures.empty()) {
         bool rewrite = services_.isShredderFile && services_.isShredderFile();
-        if (services_.removeSystemFile && services_.removeSystemFile(failures, rewrite)) pruneCategory(category);
+        if (services_.removeSystemFile && services_.removeSystemFile(failures, rewrite))
+            pruneCategory(category);
     }
     // The repair of the disk check after a disk clean joins with the disk check module.
 }
 
-void HVNCleanManager::clearSystemFile() { clearCategory(HVNCleanCategory::System); }
-void HVNCleanManager::clearDiskFile() { clearCategory(HVNCleanCategory::Disk); }
-void HVNCleanManager::clearInternetVirusFile() { clearCategory(HVNCleanCategory::InternetSecurity); }
+void HVNCleanManager::clearSystemFile() {
+    clearCategory(HVNCleanCategory::System);
+}
+void HVNCleanManager::clearDiskFile() {
+    clearCategory(HVNCleanCategory::Disk);
+}
+void HVNCleanManager::clearInternetVirusFile() {
+    clearCategory(HVNCleanCategory::InternetSecurity);
+}
 
 void HVNCleanManager::clearInternetVirus(bool isCleanInternetVirus, bool isCleanSytem, bool isCleanDisk,
                                          bool isCleanPerformanceBoost) {

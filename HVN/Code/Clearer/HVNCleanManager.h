@@ -31,7 +31,8 @@ class HVNPathDBManager;
 class HVNPathData;
 
 inline constexpr const char* kCookieBrowserRunNotification = "cookie_browser_run_notification";
-inline constexpr const char* kCleanInternetVirusFinishNotification = "clean_internet_virus_finish_notification";
+inline constexpr const char* kCleanInternetVirusFinishNotification =
+    "clean_internet_virus_finish_notification";
 inline constexpr const char* kCleanSystemFinishNotification = "clean_system_finish_notification";
 
 class HVNCleanManager {

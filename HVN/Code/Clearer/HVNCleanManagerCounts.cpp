@@ -8,7 +8,9 @@ namespace {
 using M = HVNModuleInfo;
 using ResultMap = HVNCacheScanner::ResultMap;
 
-bool ticked(const HVNScaneOuputObjectPtr& n) { return n->isCheck != 0; }
+bool ticked(const HVNScaneOuputObjectPtr& n) {
+    return n->isCheck != 0;
+}
 
 // Calls fn for every leaf of a list: a top node without children, or a child of a top node.
 template <class Fn>
@@ -33,14 +35,17 @@ int64_t sumOver(const HVNCacheScanner& queue, Fn&& perModule) {
 }
 
 // The disk check reports through its list's last node.
-const HVNScaneOuputObjectPtr* lastNode(const HVNNodeList& list) { return list.empty() ? nullptr : &list.back(); }
+const HVNScaneOuputObjectPtr* lastNode(const HVNNodeList& list) {
+    return list.empty() ? nullptr : &list.back();
+}
 
 }  // namespace
 
 // --- System ---
 
 int64_t HVNCleanManager::hasSystemIssue() const {
-    return sumOver(*scanSystem, [](int32_t, const HVNNodeList& list) { return static_cast<int64_t>(list.size()); });
+    return sumOver(*scanSystem,
+                   [](int32_t, const HVNNodeList& list) { return static_cast<int64_t>(list.size()); });
 }
 
 int64_t HVNCleanManager::hasSystemIssueSelected() const {
@@ -139,7 +144,9 @@ int64_t HVNCleanManager::allDiskSizeSelected() const {
             // The photo library module is cleaned whole, ticked or not.
             for (const auto& top : list) n += top->fileSize;
         } else {
-            forEachLeaf(list, [&](const HVNScaneOuputObjectPtr& leaf, bool) { n += ticked(leaf) ? leaf->fileSize : 0; });
+            forEachLeaf(list, [&](const HVNScaneOuputObjectPtr& leaf, bool) {
+                n += ticked(leaf) ? leaf->fileSize : 0;
+            });
         }
         return n;
     });
@@ -150,7 +157,8 @@ int64_t HVNCleanManager::allDiskSizeSelected() const {
 int64_t HVNCleanManager::allInternetVirusSize() const {
     return sumOver(*scanInternetVirus, [](int32_t, const HVNNodeList& list) {
         int64_t n = 0;
-        forEachLeaf(list, [&](const HVNScaneOuputObjectPtr& leaf, bool) { n += ticked(leaf) ? leaf->fileSize : 0; });
+        forEachLeaf(
+            list, [&](const HVNScaneOuputObjectPtr& leaf, bool) { n += ticked(leaf) ? leaf->fileSize : 0; });
         return n;
     });
 }

@@ -65,7 +65,8 @@ Outcome removeNode(HVNCleanContext& context, const HVNScaneOuputObject& node) {
 // With removePaths, a child's extra paths (the trash's record of the entry) are removed
 // after it, or handed on after it when the child itself is handed on.
 void removeTickedChildren(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context,
-                          const HVNScaneOuputObjectPtr& group, const HVNNodeList& children, bool withRemovePaths) {
+                          const HVNScaneOuputObjectPtr& group, const HVNNodeList& children,
+                          bool withRemovePaths) {
     HVNNodeList removed;
     for (const auto& child : children) {
         if (!HVNCleanRules::isTicked(*child)) continue;
@@ -164,7 +165,9 @@ bool HVNCleanContext::handOn(const std::string& path) {
     return true;
 }
 
-std::string HVNCleanRules::pathOfNode(const HVNScaneOuputObject& node) { return node.dirPath() + "/" + node.name(); }
+std::string HVNCleanRules::pathOfNode(const HVNScaneOuputObject& node) {
+    return node.dirPath() + "/" + node.name();
+}
 
 std::string HVNCleanRules::removablePathOfNode(const HVNScaneOuputObject& node) {
     std::string name = node.name();
@@ -175,11 +178,17 @@ std::string HVNCleanRules::removablePathOfNode(const HVNScaneOuputObject& node) 
     return isSoundPath(path) ? path : std::string();
 }
 
-HVNModuleCleanRule HVNCleanRules::groupAwareRule() { return {removeGroupAware, pruneGroupAware}; }
+HVNModuleCleanRule HVNCleanRules::groupAwareRule() {
+    return {removeGroupAware, pruneGroupAware};
+}
 
-HVNModuleCleanRule HVNCleanRules::flatRule() { return {removeFlat, pruneFlat}; }
+HVNModuleCleanRule HVNCleanRules::flatRule() {
+    return {removeFlat, pruneFlat};
+}
 
-HVNModuleCleanRule HVNCleanRules::trashRule() { return {removeTrash, pruneTickedChildren}; }
+HVNModuleCleanRule HVNCleanRules::trashRule() {
+    return {removeTrash, pruneTickedChildren};
+}
 
 void HVNCleanRules::pruneGroupAware(HVNNodeList& list) {
     for (auto it = list.begin(); it != list.end();) {
@@ -202,7 +211,8 @@ void HVNCleanRules::pruneGroupAware(HVNNodeList& list) {
 }
 
 void HVNCleanRules::pruneFlat(HVNNodeList& list) {
-    list.erase(std::remove_if(list.begin(), list.end(), [](const HVNScaneOuputObjectPtr& n) { return isTicked(*n); }),
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [](const HVNScaneOuputObjectPtr& n) { return isTicked(*n); }),
                list.end());
 }
 

@@ -16,7 +16,7 @@ struct HVNModuleInfo {
     HVNCleanCategory category;
     const char* settingsName;  // "" for the Internet Security modules (always scanned)
     const char* displayName;
-    const char* icon;          // image name; "" when the module has none
+    const char* icon;  // image name; "" when the module has none
 
     // Module identifiers.
     static constexpr int32_t SystemCache = 0;
