@@ -305,9 +305,12 @@ std::vector<HVNScanFileOperation::Application> HVNScanFileOperation::installedAp
     return apps;
 }
 
-std::string HVNScanFileOperation::iconPathFor(const std::string& dirPath, const std::string& name) {
+std::string HVNScanFileOperation::iconPathFor(const std::string& dirPath, const std::string& name,
+                                              bool isDir) {
     std::string iconPath = joinPath(dirPath, name);
-    if (static_cast<uint32_t>(module) > 3 || hvn::FileManager::isPackageAtPath(iconPath)) return iconPath;
+    if (static_cast<uint32_t>(module) > 3) return iconPath;
+    // A package is a folder with a package extension; the caller knows whether it is a folder.
+    if (isDir && hvn::FileManager::isPackageExtension(hvn::FileManager::pathExtension(name))) return iconPath;
     const auto dot = name.rfind('.');
     const std::string T = dot == std::string::npos ? name : name.substr(dot + 1);
     std::optional<std::string> foldedName;
@@ -332,7 +335,7 @@ void HVNScanFileOperation::addNode(HVNNodeList& result, const std::string& dirPa
     node->setName(name);
     node->fileSize = fileSize;
     node->isDir = isDir;
-    node->icon = iconPathFor(dirPath, name);
+    node->icon = iconPathFor(dirPath, name, isDir);
     node->isCheck = isCheck ? 1 : 0;
     result.push_back(std::move(node));
 }

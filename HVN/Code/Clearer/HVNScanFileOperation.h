@@ -90,7 +90,7 @@ private:
                  bool isCheck, bool isDir);
     void addCacheNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
                       int64_t fileSize, bool isCheck, bool isDir);
-    std::string iconPathFor(const std::string& dirPath, const std::string& name);
+    std::string iconPathFor(const std::string& dirPath, const std::string& name, bool isDir);
     const std::vector<FoldedApplication>& applications();
     // The applications of the shared application search (its list as it stands).
     static std::vector<Application> installedApplications();
