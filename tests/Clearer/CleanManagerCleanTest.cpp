@@ -3,6 +3,9 @@
 // clean with its notifications.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -287,6 +290,84 @@ TEST(WorkspaceTest, BundlesAndBrowserNames) {
     EXPECT_EQ(hvn::Workspace::bundleIdentifierForProcessName("bash"), "");
     // This test program lies in no bundle and is no browser: it is not listed.
     for (const auto& app : hvn::Workspace::runningApplications()) EXPECT_NE(app.pid, getpid());
+}
+
+}  // namespace
+
+namespace {
+
+// Starts argv in a process group of its own; returns its pid (0 on failure).
+pid_t spawnGroup(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ) != 0) pid = 0;
+    posix_spawnattr_destroy(&attr);
+    return pid;
+}
+
+std::vector<hvn::Workspace::RunningApplication> appsOfGroup(pid_t group) {
+    std::vector<hvn::Workspace::RunningApplication> out;
+    for (const auto& app : hvn::Workspace::runningApplications()) {
+        if (getpgid(app.pid) == group) out.push_back(app);
+    }
+    return out;
+}
+
+TEST(WorkspaceTest, ProcessesOfBundlesAndBrowsersCountOncePerInstance) {
+    TempRoots roots;
+    // A bundle whose program (a copy of the shell) runs a helper process of the same
+    // executable: one instance.
+    std::string bundle = roots.makeDir(roots.base() + "/Safari.app/Contents/MacOS");
+    std::string sh = bundle + "/Safari";
+    fs::copy_file("/bin/sh", sh);
+    fs::permissions(sh, fs::perms::owner_all);
+    roots.writeFile(roots.base() + "/Safari.app/Contents/Info.plist",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                    "<key>CFBundleIdentifier</key><string>com.apple.Safari</string></dict></plist>\n");
+    std::string browser = roots.makeDir(roots.base() + "/bin") + "/firefox";
+    fs::copy_file("/bin/sleep", browser);
+    fs::permissions(browser, fs::perms::owner_all);
+
+    pid_t bundled = spawnGroup({sh, "-c", "\"$0\" -c 'sleep 20; :' & sleep 20; :"});
+    pid_t named = bundled > 0 ? spawnGroup({browser, "20"}) : 0;
+    if (named <= 0 && bundled > 0) {
+        kill(-bundled, SIGKILL);
+        waitpid(bundled, nullptr, 0);
+    }
+    ASSERT_GT(named, 0);
+    // The helper shell is up once the group holds its own sleep processes too.
+    hvn::RunLoop::main().runUntil(
+        [&] {
+            int sleeps = 0;
+            for (const auto& e : fs::directory_iterator("/proc")) {
+                pid_t p = std::atoi(e.path().filename().c_str());
+                if (p > 0 && getpgid(p) == bundled &&
+                    fs::read_symlink(e.path() / "exe").filename() == "sleep")
+                    ++sleeps;
+            }
+            return sleeps >= 2;
+        },
+        10);
+    auto apps = appsOfGroup(bundled);
+    auto browsers = appsOfGroup(named);
+    kill(-bundled, SIGKILL);
+    kill(-named, SIGKILL);
+    waitpid(bundled, nullptr, 0);
+    waitpid(named, nullptr, 0);
+
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].pid, bundled);
+    EXPECT_EQ(apps[0].bundleIdentifier, "com.apple.Safari");
+    EXPECT_EQ(apps[0].bundlePath, roots.base() + "/Safari.app");
+    ASSERT_EQ(browsers.size(), 1u);
+    EXPECT_EQ(browsers[0].bundleIdentifier, "org.mozilla.firefox");
+    EXPECT_TRUE(browsers[0].bundlePath.empty());
 }
 
 }  // namespace
