@@ -23,8 +23,9 @@ Authorization::Result fromProcess(const ProcessResult& p) {
         return r;
     }
     if (!p.exited) {
-        r.errorMessage = p.terminationSignal ? "the command was ended by signal " + std::to_string(p.terminationSignal)
-                                             : p.error;
+        r.errorMessage = p.terminationSignal
+                             ? "the command was ended by signal " + std::to_string(p.terminationSignal)
+                             : p.error;
         return r;
     }
     r.status = Authorization::Status::Ran;

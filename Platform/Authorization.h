@@ -29,7 +29,8 @@ public:
         Status status = Status::Failed;
         int exitStatus = -1;  // the command's exit status when it ran
         std::string output;   // its standard output
-        std::string errorMessage;  // "User canceled." or why it failed; the command's standard error otherwise
+        std::string
+            errorMessage;  // "User canceled." or why it failed; the command's standard error otherwise
 
         bool succeeded() const { return status == Status::Ran && exitStatus == 0; }
         bool canceled() const { return status == Status::Canceled; }

@@ -19,7 +19,9 @@ namespace {
 constexpr uint32_t kMaxMessageSize = 256u * 1024 * 1024;
 constexpr int kReplyTimeoutSeconds = 30;
 
-std::string systemErrorText(int error) { return std::system_category().message(error); }
+std::string systemErrorText(int error) {
+    return std::system_category().message(error);
+}
 
 std::mutex& lookupMutex() {
     static std::mutex m;
@@ -75,7 +77,9 @@ public:
     void removeFile(const std::vector<std::string>& paths, bool isWrite) override {
         send(kRemoveFileSelector, Array{Value(toArray(paths)), Value(isWrite)});
     }
-    void lipoApp(const std::vector<std::string>& paths) override { send(kLipoAppSelector, Array{Value(toArray(paths))}); }
+    void lipoApp(const std::vector<std::string>& paths) override {
+        send(kLipoAppSelector, Array{Value(toArray(paths))});
+    }
     bool setServerDisable(const std::string& plistPath, bool disable) override {
         auto r = send(kSetServerDisableSelector, Array{Value(plistPath), Value(disable)});
         return r && r->isBool() && r->asBool();
@@ -107,7 +111,8 @@ private:
         if (!reply->isDictionary()) return std::nullopt;
         const Dictionary& d = reply->asDictionary();
         if (auto e = d.find("error"); e != d.end()) {
-            Log::write("HVNDamonObject " + selector + ": " + (e->second.isString() ? e->second.asString() : ""));
+            Log::write("HVNDamonObject " + selector + ": " +
+                       (e->second.isString() ? e->second.asString() : ""));
             return std::nullopt;
         }
         auto r = d.find("result");
@@ -123,7 +128,9 @@ private:
 
 namespace DaemonConnection {
 
-std::string socketPath(const std::string& name) { return Roots::systemPath("/run/halvorn/" + name + ".sock"); }
+std::string socketPath(const std::string& name) {
+    return Roots::systemPath("/run/halvorn/" + name + ".sock");
+}
 
 std::shared_ptr<DaemonObject> rootProxyForName(const std::string& name) {
     {
@@ -143,7 +150,8 @@ std::shared_ptr<DaemonObject> rootProxyForName(const std::string& name) {
     }
     ucred peer{};
     socklen_t len = sizeof peer;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || (peer.uid != 0 && peer.uid != geteuid())) {
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 ||
+        (peer.uid != 0 && peer.uid != geteuid())) {
         Log::write("HVNDamonObject: refusing a daemon that does not run as root (" + path + ")");
         close(fd);
         return nullptr;
@@ -176,7 +184,8 @@ bool writeMessage(int fd, const Value& message, std::string* errorText) {
 std::optional<Value> readMessage(int fd, std::string* errorText) {
     unsigned char header[4];
     if (!readAll(fd, reinterpret_cast<char*>(header), 4, errorText)) return std::nullopt;
-    uint32_t n = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];
+    uint32_t n =
+        (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];
     if (n == 0 || n > kMaxMessageSize) {
         if (errorText) *errorText = "malformed message length " + std::to_string(n);
         return std::nullopt;

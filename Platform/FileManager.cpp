@@ -15,7 +15,9 @@ namespace hvn::FileManager {
 
 namespace {
 
-std::string systemErrorText(int error) { return std::system_category().message(error); }
+std::string systemErrorText(int error) {
+    return std::system_category().message(error);
+}
 
 void setError(std::string* errorText, const std::string& path, int error) {
     if (errorText) *errorText = path + ": " + systemErrorText(error);
@@ -27,14 +29,22 @@ Date dateOf(const statx_timestamp& t) {
 
 FileType typeOfMode(mode_t mode) {
     switch (mode & S_IFMT) {
-        case S_IFREG: return FileType::Regular;
-        case S_IFDIR: return FileType::Directory;
-        case S_IFLNK: return FileType::SymbolicLink;
-        case S_IFCHR: return FileType::CharacterSpecial;
-        case S_IFBLK: return FileType::BlockSpecial;
-        case S_IFSOCK: return FileType::Socket;
-        case S_IFIFO: return FileType::Fifo;
-        default: return FileType::Unknown;
+        case S_IFREG:
+            return FileType::Regular;
+        case S_IFDIR:
+            return FileType::Directory;
+        case S_IFLNK:
+            return FileType::SymbolicLink;
+        case S_IFCHR:
+            return FileType::CharacterSpecial;
+        case S_IFBLK:
+            return FileType::BlockSpecial;
+        case S_IFSOCK:
+            return FileType::Socket;
+        case S_IFIFO:
+            return FileType::Fifo;
+        default:
+            return FileType::Unknown;
     }
 }
 
@@ -62,13 +72,43 @@ bool accessible(const std::string& path, int mode) {
 }
 
 constexpr const char* kPackageExtensions[] = {
-    "app",        "appex",       "action",      "aplibrary",    "band",       "bundle",
-    "colorpicker", "component",  "docset",      "dsym",         "framework",  "ideplugin",
-    "kext",       "logicx",      "mdimporter",  "menu",         "migratedphotolibrary",
-    "mpkg",       "photolibrary", "photoslibrary", "pkg",       "playground", "plugin",
-    "prefpane",   "qlgenerator", "rtfd",        "saver",        "scptd",      "service",
-    "sparsebundle", "systemextension", "wdgt",  "workflow",     "xcarchive",  "xcodeproj",
-    "xcworkspace", "xpc",
+    "app",
+    "appex",
+    "action",
+    "aplibrary",
+    "band",
+    "bundle",
+    "colorpicker",
+    "component",
+    "docset",
+    "dsym",
+    "framework",
+    "ideplugin",
+    "kext",
+    "logicx",
+    "mdimporter",
+    "menu",
+    "migratedphotolibrary",
+    "mpkg",
+    "photolibrary",
+    "photoslibrary",
+    "pkg",
+    "playground",
+    "plugin",
+    "prefpane",
+    "qlgenerator",
+    "rtfd",
+    "saver",
+    "scptd",
+    "service",
+    "sparsebundle",
+    "systemextension",
+    "wdgt",
+    "workflow",
+    "xcarchive",
+    "xcodeproj",
+    "xcworkspace",
+    "xpc",
 };
 
 std::string asciiLower(std::string s) {
@@ -118,9 +158,15 @@ bool fileExistsAtPath(const std::string& path, bool* isDirectory, bool traverseL
     return true;
 }
 
-bool isReadableFileAtPath(const std::string& path) { return accessible(path, R_OK); }
-bool isWritableFileAtPath(const std::string& path) { return accessible(path, W_OK); }
-bool isExecutableFileAtPath(const std::string& path) { return accessible(path, X_OK); }
+bool isReadableFileAtPath(const std::string& path) {
+    return accessible(path, R_OK);
+}
+bool isWritableFileAtPath(const std::string& path) {
+    return accessible(path, W_OK);
+}
+bool isExecutableFileAtPath(const std::string& path) {
+    return accessible(path, X_OK);
+}
 
 bool isDeletableFileAtPath(const std::string& path) {
     if (path.empty()) return false;

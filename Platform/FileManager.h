@@ -16,7 +16,16 @@
 
 namespace hvn {
 
-enum class FileType { Regular, Directory, SymbolicLink, CharacterSpecial, BlockSpecial, Socket, Fifo, Unknown };
+enum class FileType {
+    Regular,
+    Directory,
+    SymbolicLink,
+    CharacterSpecial,
+    BlockSpecial,
+    Socket,
+    Fifo,
+    Unknown
+};
 
 struct FileAttributes {
     int64_t size = 0;  // logical length in bytes (a link's own length for a link)
@@ -24,7 +33,7 @@ struct FileAttributes {
     Date modificationDate;
     Date accessDate;
     Date statusChangeDate;
-    Date creationDate;  // birth time where the file system records it, else the modification date
+    Date creationDate;         // birth time where the file system records it, else the modification date
     uint32_t permissions = 0;  // the mode's permission bits (07777)
     uid_t ownerID = 0;
     gid_t groupID = 0;
@@ -49,7 +58,8 @@ namespace FileManager {
 // The attributes of the item at path. A final symbolic link is not followed (the link's
 // own attributes) unless traverseLink is true. nullopt with errorText ("<path>: <system
 // error text>") when the item cannot be examined.
-std::optional<FileAttributes> attributesOfItemAtPath(const std::string& path, std::string* errorText = nullptr,
+std::optional<FileAttributes> attributesOfItemAtPath(const std::string& path,
+                                                     std::string* errorText = nullptr,
                                                      bool traverseLink = false);
 
 // True when an item exists at path. With traverseLink (the default) a final symbolic link is

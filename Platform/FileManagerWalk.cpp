@@ -24,7 +24,9 @@ constexpr size_t kReadBufferSize = 64 * 1024;
 // through ".." (checked by device and inode) when the walk comes back up.
 constexpr size_t kMaxOpenFolders = 48;
 
-std::string systemErrorText(int error) { return std::system_category().message(error); }
+std::string systemErrorText(int error) {
+    return std::system_category().message(error);
+}
 
 struct LinuxDirent64 {
     ino64_t d_ino;
@@ -36,27 +38,43 @@ struct LinuxDirent64 {
 
 FileType typeOfDirentType(unsigned char t) {
     switch (t) {
-        case DT_REG: return FileType::Regular;
-        case DT_DIR: return FileType::Directory;
-        case DT_LNK: return FileType::SymbolicLink;
-        case DT_CHR: return FileType::CharacterSpecial;
-        case DT_BLK: return FileType::BlockSpecial;
-        case DT_SOCK: return FileType::Socket;
-        case DT_FIFO: return FileType::Fifo;
-        default: return FileType::Unknown;
+        case DT_REG:
+            return FileType::Regular;
+        case DT_DIR:
+            return FileType::Directory;
+        case DT_LNK:
+            return FileType::SymbolicLink;
+        case DT_CHR:
+            return FileType::CharacterSpecial;
+        case DT_BLK:
+            return FileType::BlockSpecial;
+        case DT_SOCK:
+            return FileType::Socket;
+        case DT_FIFO:
+            return FileType::Fifo;
+        default:
+            return FileType::Unknown;
     }
 }
 
 FileType typeOfMode(mode_t mode) {
     switch (mode & S_IFMT) {
-        case S_IFREG: return FileType::Regular;
-        case S_IFDIR: return FileType::Directory;
-        case S_IFLNK: return FileType::SymbolicLink;
-        case S_IFCHR: return FileType::CharacterSpecial;
-        case S_IFBLK: return FileType::BlockSpecial;
-        case S_IFSOCK: return FileType::Socket;
-        case S_IFIFO: return FileType::Fifo;
-        default: return FileType::Unknown;
+        case S_IFREG:
+            return FileType::Regular;
+        case S_IFDIR:
+            return FileType::Directory;
+        case S_IFLNK:
+            return FileType::SymbolicLink;
+        case S_IFCHR:
+            return FileType::CharacterSpecial;
+        case S_IFBLK:
+            return FileType::BlockSpecial;
+        case S_IFSOCK:
+            return FileType::Socket;
+        case S_IFIFO:
+            return FileType::Fifo;
+        default:
+            return FileType::Unknown;
     }
 }
 
@@ -132,7 +150,9 @@ std::string descriptorPath(int fd) {
 
 class ErrorList {
 public:
-    void add(const std::string& path, int error) { addText("Could not remove " + path + ": " + systemErrorText(error)); }
+    void add(const std::string& path, int error) {
+        addText("Could not remove " + path + ": " + systemErrorText(error));
+    }
     void addText(const std::string& text) {
         if (count_++ == 0) first_ = text;
     }
@@ -274,7 +294,9 @@ public:
     }
 
 private:
-    std::string pathOf(const std::string& entryName) const { return stack_.path(basePath_) + "/" + entryName; }
+    std::string pathOf(const std::string& entryName) const {
+        return stack_.path(basePath_) + "/" + entryName;
+    }
 
     void markFailed() {
         if (!stack_.empty()) stack_.top().failed = true;
@@ -338,7 +360,8 @@ private:
         Frame done;
         if (!stack_.pop(done)) {
             close(done.fd);
-            errors_.addText("Could not remove " + stack_.path(basePath_) + ": the folder was moved during removal");
+            errors_.addText("Could not remove " + stack_.path(basePath_) +
+                            ": the folder was moved during removal");
             return false;
         }
         close(done.fd);
@@ -346,7 +369,8 @@ private:
         if (unlinkat(parentFd, done.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
         int error = errno;
         // The folder was moved away and a link or file put in its place: remove that as it is.
-        if (error == ENOTDIR && (unlinkat(parentFd, done.name.c_str(), 0) == 0 || errno == ENOENT)) return true;
+        if (error == ENOTDIR && (unlinkat(parentFd, done.name.c_str(), 0) == 0 || errno == ENOENT))
+            return true;
         // A folder that kept something already has its error reported.
         if (!done.failed) errors_.add(pathOf(done.name), error);
         markFailed();
@@ -386,7 +410,8 @@ std::optional<std::vector<DirectoryEntry>> entriesOfDirectoryAtPath(const std::s
     return entries;
 }
 
-bool removeItemAtPath(const std::string& path, std::string* errorText, const BeforeUnlinkFile& beforeUnlinkFile) {
+bool removeItemAtPath(const std::string& path, std::string* errorText,
+                      const BeforeUnlinkFile& beforeUnlinkFile) {
     auto fail = [&](const std::string& text) {
         if (errorText) *errorText = text;
         return false;
@@ -398,7 +423,9 @@ bool removeItemAtPath(const std::string& path, std::string* errorText, const Bef
         return fail("Could not remove " + path + ": " + systemErrorText(EINVAL));
     }
     if (Roots::isProtectedPath(path)) {
-        return fail("Refusing to remove " + path + ": the system root, the home folder and the folders directly inside them are never removed");
+        return fail(
+            "Refusing to remove " + path +
+            ": the system root, the home folder and the folders directly inside them are never removed");
     }
     int baseFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (baseFd < 0) return fail("Could not remove " + path + ": " + systemErrorText(errno));
@@ -409,8 +436,9 @@ bool removeItemAtPath(const std::string& path, std::string* errorText, const Bef
 
     std::string realFolder = descriptorPath(baseFd);
     if (!realFolder.empty() && isProtectedLocation((realFolder == "/" ? "" : realFolder) + "/" + name)) {
-        return fail("Refusing to remove " + path + " (" + (realFolder == "/" ? "" : realFolder) + "/" + name +
-                    "): the system root, the home folder and the folders directly inside them are never removed");
+        return fail(
+            "Refusing to remove " + path + " (" + (realFolder == "/" ? "" : realFolder) + "/" + name +
+            "): the system root, the home folder and the folders directly inside them are never removed");
     }
 
     struct stat st {};
@@ -461,7 +489,8 @@ int64_t directorySize(const std::string& path) {
             measure(stack.top());
             while (!stack.empty()) {
                 Frame& top = stack.top();
-                while (top.next < top.entries.size() && top.entries[top.next].type != FileType::Directory) ++top.next;
+                while (top.next < top.entries.size() && top.entries[top.next].type != FileType::Directory)
+                    ++top.next;
                 if (top.next < top.entries.size()) {
                     const std::string child = top.entries[top.next++].name;
                     if (stack.push(top.fd, child, std::nullopt) == 0) measure(stack.top());

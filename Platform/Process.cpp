@@ -18,7 +18,9 @@ namespace hvn {
 
 namespace {
 
-std::string systemErrorText(int error) { return std::system_category().message(error); }
+std::string systemErrorText(int error) {
+    return std::system_category().message(error);
+}
 
 void reapInBackground(pid_t pid) {
     std::thread([pid] {
@@ -149,7 +151,8 @@ bool Process::start(const std::string& program, const std::vector<std::string>& 
     sigset_t noSignals, defaults;
     sigemptyset(&noSignals);
     sigemptyset(&defaults);
-    for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
+    for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, s);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     if (options.newSession) flags |= POSIX_SPAWN_SETSID;
     posix_spawnattr_setflags(&attr, flags);

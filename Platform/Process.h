@@ -31,13 +31,13 @@ struct ProcessOptions {
 };
 
 struct ProcessResult {
-    bool launched = false;       // false: the program could not be started (see error)
-    bool exited = false;         // ended through exit (exitStatus is meaningful)
-    int exitStatus = -1;         // the exit status, or -1
-    int terminationSignal = 0;   // the signal that ended it, or 0
-    std::string output;          // captured standard output
-    std::string errorOutput;     // captured standard error
-    std::string error;           // why it could not be started or waited for
+    bool launched = false;      // false: the program could not be started (see error)
+    bool exited = false;        // ended through exit (exitStatus is meaningful)
+    int exitStatus = -1;        // the exit status, or -1
+    int terminationSignal = 0;  // the signal that ended it, or 0
+    std::string output;         // captured standard output
+    std::string errorOutput;    // captured standard error
+    std::string error;          // why it could not be started or waited for
 
     // Exited with status 0.
     bool succeeded() const { return launched && exited && exitStatus == 0; }

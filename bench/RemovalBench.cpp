@@ -66,13 +66,25 @@ void run(benchmark::State& state, bool chain, Remove remove) {
     }
 }
 
-bool removeItem(const std::string& path) { return hvn::FileManager::removeItemAtPath(path); }
-bool rmRf(const std::string& path) { return std::system(("/bin/rm -rf '" + path + "'").c_str()) == 0; }
+bool removeItem(const std::string& path) {
+    return hvn::FileManager::removeItemAtPath(path);
+}
+bool rmRf(const std::string& path) {
+    return std::system(("/bin/rm -rf '" + path + "'").c_str()) == 0;
+}
 
-void BM_RemoveItemAtPath_200000Files(benchmark::State& s) { run(s, false, removeItem); }
-void BM_RmRf_200000Files(benchmark::State& s) { run(s, false, rmRf); }
-void BM_RemoveItemAtPath_Chain10000(benchmark::State& s) { run(s, true, removeItem); }
-void BM_RmRf_Chain10000(benchmark::State& s) { run(s, true, rmRf); }
+void BM_RemoveItemAtPath_200000Files(benchmark::State& s) {
+    run(s, false, removeItem);
+}
+void BM_RmRf_200000Files(benchmark::State& s) {
+    run(s, false, rmRf);
+}
+void BM_RemoveItemAtPath_Chain10000(benchmark::State& s) {
+    run(s, true, removeItem);
+}
+void BM_RmRf_Chain10000(benchmark::State& s) {
+    run(s, true, rmRf);
+}
 
 }  // namespace
 

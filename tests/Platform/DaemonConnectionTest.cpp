@@ -2,9 +2,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <atomic>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 

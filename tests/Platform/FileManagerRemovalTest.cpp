@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 
 #include "Platform/FileManager.h"
 #include "Platform/PropertyList.h"

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <gtest/gtest.h>
+#include <filesystem>
 
 #include "Platform/FileManager.h"
 #include "Support/TestRoots.h"
@@ -19,7 +19,9 @@ protected:
     std::string home(const std::string& sub) const { return roots.home() + "/" + sub; }
 };
 
-uid_t nobodyUid() { return getpwnam("nobody")->pw_uid; }
+uid_t nobodyUid() {
+    return getpwnam("nobody")->pw_uid;
+}
 
 }  // namespace
 

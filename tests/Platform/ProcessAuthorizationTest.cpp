@@ -1,9 +1,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <thread>
 
 #include "Platform/Authorization.h"
@@ -80,8 +80,8 @@ TEST(ProcessTest, EnvironmentAndWorkingFolder) {
     o.environment = {{"HALVORN_PROCESS_TEST", "v 1"}};
     o.unsetEnvironment = {"HALVORN_PROCESS_TEST_UNSET"};
     o.workingDirectory = roots.home();
-    ProcessResult r =
-        Process::run("/bin/sh", {"-c", "echo \"$HALVORN_PROCESS_TEST|${HALVORN_PROCESS_TEST_UNSET-none}\"; pwd"}, o);
+    ProcessResult r = Process::run(
+        "/bin/sh", {"-c", "echo \"$HALVORN_PROCESS_TEST|${HALVORN_PROCESS_TEST_UNSET-none}\"; pwd"}, o);
     unsetenv("HALVORN_PROCESS_TEST_UNSET");
     EXPECT_EQ(r.output, "v 1|none\n" + roots.home() + "\n");
 }

@@ -1,9 +1,9 @@
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <mutex>
 
 #include "HVN/Code/Public/HVNAuthorization.h"
@@ -103,7 +103,8 @@ protected:
 
     // Real items for `rm`: a file, a folder with contents, names with a blank and a dash.
     std::vector<std::string> items(const std::string& tag) const {
-        return {roots.writeFile(cache(tag + "/file"), "1"), roots.writeFile(cache(tag + "/folder/inner/x"), "2"),
+        return {roots.writeFile(cache(tag + "/file"), "1"),
+                roots.writeFile(cache(tag + "/folder/inner/x"), "2"),
                 roots.writeFile(cache(tag + "/with blank"), "3"), roots.writeFile(cache(tag + "/-rf"), "4")};
     }
 
@@ -113,8 +114,8 @@ protected:
         roots.writeFile(res + "HVNDaemon", "#!/bin/sh\n");
         roots.writeFile(res + "com.corvane.HVNDaemon.plist", "<plist/>");
         roots.writeFile(res + "copy.sh", "printf '%s\\n' \"$0\" \"$@\" > '" + roots.base() +
-                                             "/script-args'\n[ -f \"$1\" ] && [ -f \"$2\" ] && touch '" + marker() +
-                                             "'\n");
+                                             "/script-args'\n[ -f \"$1\" ] && [ -f \"$2\" ] && touch '" +
+                                             marker() + "'\n");
     }
 
     std::shared_ptr<FakeDaemon> daemon = std::make_shared<FakeDaemon>();
@@ -140,8 +141,9 @@ TEST_F(RemovalPrivilegedTest, BatchesGoToTheDaemonAndLargeOnesArePaced) {
         bool rewrite;
         std::vector<double> waits;
     };
-    for (const Case& c : {Case{1, true, {}}, Case{5000, false, {}}, Case{5000, true, {}}, Case{5001, false, {1}},
-                          Case{5001, true, {2}}, Case{12000, false, {2}}, Case{12000, true, {4}}}) {
+    for (const Case& c :
+         {Case{1, true, {}}, Case{5000, false, {}}, Case{5000, true, {}}, Case{5001, false, {1}},
+          Case{5001, true, {2}}, Case{12000, false, {2}}, Case{12000, true, {4}}}) {
         sleeps.clear();
         EXPECT_TRUE(ReomveFile::removeSystemFile(paths(c.count), c.rewrite));
         ASSERT_FALSE(daemon->removals.empty());

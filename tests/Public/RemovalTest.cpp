@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <algorithm>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "HVN/Code/Public/Addation.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -22,7 +22,9 @@ class RemovalTest : public hvn::test::RootsTest {
 protected:
     void SetUp() override { setShredding(false); }
 
-    static void setShredding(bool on) { HVNCommonFunction::changeSettingValue(hvn::Value(on), "Insight Clean"); }
+    static void setShredding(bool on) {
+        HVNCommonFunction::changeSettingValue(hvn::Value(on), "Insight Clean");
+    }
     std::string cache(const std::string& sub) const { return roots.home() + "/Library/Caches/" + sub; }
     static bool exists(const std::string& p) { return hvn::FileManager::fileExistsAtPath(p, nullptr, false); }
     static std::string contents(const std::string& p) { return hvn::readWholeFile(p).value_or("<missing>"); }
@@ -31,7 +33,8 @@ protected:
     static void giveToNobody(const std::string& top) {
         passwd* pw = getpwnam("nobody");
         lchown(top.c_str(), pw->pw_uid, pw->pw_gid);
-        for (auto& e : fs::recursive_directory_iterator(top)) lchown(e.path().c_str(), pw->pw_uid, pw->pw_gid);
+        for (auto& e : fs::recursive_directory_iterator(top))
+            lchown(e.path().c_str(), pw->pw_uid, pw->pw_gid);
     }
 };
 
@@ -65,7 +68,10 @@ TEST_F(RemovalTest, PlainRemovalReportsThePlatformError) {
     int rc = hvn::test::runAsNobody([&] {
         std::string e;
         if (ReomveFile::HVNRemoveFileAtPath(cache("rootOwned"), &e)) return 1;
-        return e.find("Permission denied") != std::string::npos && e.find(cache("rootOwned")) != std::string::npos ? 0 : 2;
+        return e.find("Permission denied") != std::string::npos &&
+                       e.find(cache("rootOwned")) != std::string::npos
+                   ? 0
+                   : 2;
     });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(contents(cache("rootOwned")), "z");

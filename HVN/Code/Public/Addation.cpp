@@ -2,4 +2,6 @@
 
 #include "Platform/FileManager.h"
 
-int64_t Addation::directorySize(const std::string& folder) { return hvn::FileManager::directorySize(folder); }
+int64_t Addation::directorySize(const std::string& folder) {
+    return hvn::FileManager::directorySize(folder);
+}

@@ -16,7 +16,9 @@ HVNAuthorization& HVNAuthorization::shareAuthorization() {
     return *shared;
 }
 
-HVNAuthorization::HVNAuthorization() { hvn::Log::write("AuthorizationCreate"); }
+HVNAuthorization::HVNAuthorization() {
+    hvn::Log::write("AuthorizationCreate");
+}
 
 bool HVNAuthorization::installDaemon() {
     hvn::Log::write("installDaemon start");
@@ -49,7 +51,8 @@ bool HVNAuthorization::installDaemon() {
         result = authorization.executeWithPrivileges("/bin/sh", {script, daemonCopy, plistCopy});
         removeCopies();
     } else {
-        hvn::Log::write("installDaemon: the bundle holds no daemon; asking for the administrator authorization only");
+        hvn::Log::write(
+            "installDaemon: the bundle holds no daemon; asking for the administrator authorization only");
         result = authorization.executeWithPrivileges("/bin/true", {});
     }
 
@@ -58,7 +61,8 @@ bool HVNAuthorization::installDaemon() {
         return true;
     }
     if (!result.succeeded()) {
-        hvn::Log::write("installDaemon failed: status " + std::to_string(result.exitStatus) + " " + result.errorMessage);
+        hvn::Log::write("installDaemon failed: status " + std::to_string(result.exitStatus) + " " +
+                        result.errorMessage);
     }
     return false;
 }

@@ -48,7 +48,9 @@ void pause(double seconds) {
     }
 }
 
-std::string systemErrorText(int error) { return std::system_category().message(error); }
+std::string systemErrorText(int error) {
+    return std::system_category().message(error);
+}
 
 // The daemon's root object when it answers selector, else null.
 std::shared_ptr<hvn::DaemonObject> reachableDaemon(const char* selector) {
@@ -88,7 +90,8 @@ bool overwriteFile(int folderFd, const char* name, const std::string& path, std:
     const int64_t length = st.st_size;
     int64_t done = 0;
     while (done < length) {
-        size_t chunk = static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(pattern.size())));
+        size_t chunk =
+            static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(pattern.size())));
         ssize_t n = pwrite(fd, pattern.data(), chunk, done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -106,16 +109,16 @@ bool overwriteFile(int folderFd, const char* name, const std::string& path, std:
 
 enum class PrivilegedOutcome { Removed, Failed, Canceled };
 
-// Runs `/bin/rm -rf --` over the paths with administrator rights, in as few commands as
+// Runs `/bin/rm -rf --one-file-system --` over the paths with administrator rights, in as few commands as
 // the argument limit allows. Stops at a cancelled prompt.
 PrivilegedOutcome privilegedRemove(const std::vector<std::string>& paths) {
     const hvn::Authorization& authorization = HVNAuthorization::shareAuthorization().authorizationRef();
     PrivilegedOutcome outcome = PrivilegedOutcome::Removed;
     size_t i = 0;
     while (i < paths.size()) {
-        std::vector<std::string> args{"-rf", "--"};
+        std::vector<std::string> args{"-rf", "--one-file-system", "--"};
         size_t bytes = 0;
-        while (i < paths.size() && (args.size() == 2 || bytes + paths[i].size() + 1 <= kMaxRmArgumentBytes)) {
+        while (i < paths.size() && (args.size() == 3 || bytes + paths[i].size() + 1 <= kMaxRmArgumentBytes)) {
             bytes += paths[i].size() + 1;
             args.push_back(paths[i++]);
         }
@@ -163,7 +166,9 @@ bool ReomveFile::removeFile(const std::string& path) {
     return hvn::FileManager::removeItemAtPath(path);
 }
 
-bool ReomveFile::fileShredder(const std::string& path) { return shredItemAtPath(path, nullptr); }
+bool ReomveFile::fileShredder(const std::string& path) {
+    return shredItemAtPath(path, nullptr);
+}
 
 bool ReomveFile::shredItemAtPath(const std::string& path, std::string* error) {
     std::string text;

@@ -45,8 +45,8 @@ public:
     // the administrator prompt, or when the batch held protected paths (they are dropped,
     // the others still handled). An empty batch is true at once.
     static bool removeSystemFile(const std::vector<std::string>& paths, bool rewrite);
-    // Runs `/bin/rm -rf -- path` with administrator rights. True when it ended with status 0;
-    // a non-zero status is logged as "Error: %d".
+    // Runs `/bin/rm -rf --one-file-system -- path` with administrator rights. True when it ended with status
+    // 0; a non-zero status is logged as "Error: %d".
     static bool removeFileWithPrivileges(const std::string& path);
     // Hands the executables to the daemon for thinning; past 50 paths, waits (count / 50)
     // seconds. False only when the user cancelled the daemon installation.
