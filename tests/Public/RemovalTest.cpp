@@ -167,6 +167,25 @@ TEST_F(RemovalTest, AnItemThatIsNotDeletableIsLeftAsItWas) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(contents(cache("rootFolder/f")), "content");
 
+    // The same inside a folder being shredded: the rest goes, that file stays untouched.
+    setShredding(true);
+    roots.writeFile(cache("app/mine"), "mine");
+    roots.writeFile(cache("app/rootSub/shared"), "shared");
+    giveToNobody(cache("app"));
+    lchown(cache("app/rootSub").c_str(), 0, 0);
+    lchown(cache("app/rootSub/shared").c_str(), 0, 0);
+    chmod(cache("app/rootSub/shared").c_str(), 0666);
+    chmod(cache("").c_str(), 0777);
+    rc = hvn::test::runAsNobody([&] {
+        std::string error;
+        if (ReomveFile::HVNRemoveFileAtPath(cache("app"), &error)) return 1;
+        return error.find(cache("app/rootSub/shared") + ": Permission denied") != std::string::npos ? 0 : 2;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(contents(cache("app/rootSub/shared")), "shared");
+    EXPECT_FALSE(exists(cache("app/mine")));
+    chmod(cache("").c_str(), 0755);
+
     // As root the same item is deletable and goes.
     EXPECT_TRUE(ReomveFile::removeFile(cache("rootFolder/f")));
     EXPECT_FALSE(exists(cache("rootFolder/f")));

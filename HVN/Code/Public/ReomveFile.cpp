@@ -61,7 +61,25 @@ std::shared_ptr<hvn::DaemonObject> reachableDaemon(const char* selector) {
 
 // Overwrites one regular file in place with random bytes of its own length and flushes
 // it. A file with other hard links keeps its data (it is only unlinked afterwards).
+// True when the entry `name` of the open folder may be unlinked by this process: the folder
+// is writable and searchable, and under the sticky bit the entry or the folder is ours.
+bool mayUnlink(int folderFd, const char* name) {
+    if (faccessat(folderFd, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
+    struct stat folder {};
+    if (fstat(folderFd, &folder) != 0) return false;
+    if (!(folder.st_mode & S_ISVTX)) return true;
+    uid_t me = geteuid();
+    struct stat item {};
+    if (me == 0 || folder.st_uid == me) return true;
+    return fstatat(folderFd, name, &item, AT_SYMLINK_NOFOLLOW) == 0 && item.st_uid == me;
+}
+
 bool overwriteFile(int folderFd, const char* name, const std::string& path, std::string* errorText) {
+    // Nothing is overwritten that could not be removed afterwards.
+    if (!mayUnlink(folderFd, name)) {
+        *errorText = "Could not remove " + path + ": " + systemErrorText(EACCES);
+        return false;
+    }
     int fd = openat(folderFd, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *errorText = "Could not overwrite " + path + ": " + systemErrorText(errno);
