@@ -149,6 +149,7 @@ void HVNCleanManager::queueCategory(HVNCleanCategory category) {
     for (const auto& step : scanStepsOf(category)) {
         const HVNModuleInfo* info = HVNModuleInfo::find(step.module);
         if (!info) continue;
+        if (moduleFilter && !moduleFilter(step.module)) continue;
         if (info->alwaysScanned() || HVNCommonFunction::checkShouldBeenScaned(info->settingsName)) {
             step.enqueue(queue);
         }

@@ -48,6 +48,11 @@ public:
     HVNCleanManager(const HVNCleanManager&) = delete;
     HVNCleanManager& operator=(const HVNCleanManager&) = delete;
 
+    // Limits the scans to the modules it accepts, on top of the settings (the command
+    // line's --only/--skip); empty accepts every module. Set it before starting a scan,
+    // from the thread that starts the scans.
+    std::function<bool(int32_t module)> moduleFilter;
+
     // --- Scans (any thread) ---
     // Queue the category's tasks for every enabled module and start its queue.
     void scanSystemFile();

@@ -1,0 +1,538 @@
+// `halvorn care`: one-click care from the terminal. Scans the categories whose boxes are on
+// with the modules enabled in the settings, reports per category and module, and with
+// --fix cleans what stays ticked through the clean manager's combined clean.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "CLI/Command.h"
+#include "CLI/Json.h"
+#include "HVN/Code/Clearer/FMDB/FMDatabase.h"
+#include "HVN/Code/Clearer/FMDB/FMDatabaseAdditions.h"
+#include "HVN/Code/Clearer/FMDB/FMResultSet.h"
+#include "HVN/Code/Clearer/HVNCleanManager.h"
+#include "HVN/Code/Clearer/HVNModuleInfo.h"
+#include "HVN/Code/Public/HVNCommonFunction.h"
+#include "Platform/Bundle.h"
+#include "Platform/Log.h"
+#include "Platform/NotificationCenter.h"
+#include "Platform/RunLoop.h"
+#include "Platform/UserDefaults.h"
+
+namespace {
+
+// Keys keep the order in which they are written: scripts read them by name, people by eye.
+using json = nlohmann::ordered_json;
+
+const char* kHelp =
+    "usage: halvorn care [--json] [--fix [--yes]] [--only IDS] [--skip IDS]\n"
+    "\n"
+    "Scans the categories whose boxes are on (System, Disk, Internet Security) with the\n"
+    "modules enabled in the settings, and reports what it found. Nothing is changed\n"
+    "without --fix.\n"
+    "\n"
+    "  --json         print one JSON document on standard output\n"
+    "  --fix          after the scan, clean the ticked entries (asks first)\n"
+    "  --yes          with --fix, do not ask\n"
+    "  --only IDS     scan only these module identifiers (comma-separated)\n"
+    "  --skip IDS     do not scan these module identifiers\n"
+    "  -h, --help     this text\n"
+    "\n"
+    "Ctrl-C stops a running scan or clean; what was done so far is reported.\n";
+
+struct Options {
+    bool json = false;
+    bool fix = false;
+    bool yes = false;
+    std::optional<std::set<int32_t>> only;
+    std::set<int32_t> skip;
+};
+
+std::atomic<bool> gInterrupted{false};
+
+void onInterrupt(int) { gInterrupted.store(true); }
+
+bool parseIds(const std::string& text, std::set<int32_t>& out, std::string& error) {
+    std::stringstream ss(text);
+    std::string part;
+    bool any = false;
+    while (std::getline(ss, part, ',')) {
+        if (part.empty()) continue;
+        char* end = nullptr;
+        long v = std::strtol(part.c_str(), &end, 10);
+        if (*end != '\0' || !HVNModuleInfo::find(static_cast<int32_t>(v))) {
+            error = "unknown module identifier '" + part + "'";
+            return false;
+        }
+        out.insert(static_cast<int32_t>(v));
+        any = true;
+    }
+    if (!any) {
+        error = "no module identifier given";
+        return false;
+    }
+    return true;
+}
+
+// Returns 0 on success, else the exit code after printing the error.
+int parseOptions(const cli::Args& args, Options& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto takeValue = [&](std::string& v) {
+            if (i + 1 >= args.size()) return false;
+            v = args[++i];
+            return true;
+        };
+        if (a == "--json") {
+            o.json = true;
+        } else if (a == "--fix") {
+            o.fix = true;
+        } else if (a == "--yes" || a == "-y") {
+            o.yes = true;
+        } else if (a == "--only" || a == "--skip" || a.rfind("--only=", 0) == 0 || a.rfind("--skip=", 0) == 0) {
+            std::string name = a.substr(0, 6);
+            std::string value;
+            if (a.size() > 6 && a[6] == '=') {
+                value = a.substr(7);
+            } else if (!takeValue(value)) {
+                std::fprintf(stderr, "halvorn care: %s needs a list of module identifiers\n", name.c_str());
+                return 2;
+            }
+            std::set<int32_t> ids;
+            std::string error;
+            if (!parseIds(value, ids, error)) {
+                std::fprintf(stderr, "halvorn care: %s: %s\n", name.c_str(), error.c_str());
+                return 2;
+            }
+            if (name == "--only") {
+                if (!o.only) o.only.emplace();
+                o.only->insert(ids.begin(), ids.end());
+            } else {
+                o.skip.insert(ids.begin(), ids.end());
+            }
+        } else {
+            std::fprintf(stderr, "halvorn care: unknown option '%s'\n%s", a.c_str(), kHelp);
+            return 2;
+        }
+    }
+    if (o.yes && !o.fix) {
+        std::fprintf(stderr, "halvorn care: --yes goes with --fix\n");
+        return 2;
+    }
+    return 0;
+}
+
+// The rule database must be readable before anything is scanned: a missing or damaged
+// database would otherwise look like a clean computer.
+bool checkRuleDatabase(std::string& error) {
+    std::string path = hvn::Bundle::pathForResource("CleanPath", "db");
+    if (path.empty()) {
+        std::string res = hvn::Bundle::resourcePath();
+        error = "the rule database " + (res.empty() ? std::string("CleanPath.db") : res + "/CleanPath.db") +
+                " does not exist";
+        return false;
+    }
+    FMDatabase db(path);
+    if (!db.openWithFlags(SQLITE_OPEN_READONLY)) {
+        error = "cannot open the rule database " + path + ": " + db.lastErrorMessage();
+        return false;
+    }
+    auto rs = db.executeQuery("select count(*) from HVNCLean");
+    bool ok = rs && rs->next();
+    if (!ok) error = "cannot read the rule database " + path + ": " + db.lastErrorMessage();
+    if (rs) rs->close();
+    db.close();
+    return ok;
+}
+
+// A category box: on unless a stored choice says NO.
+bool categoryBoxOn(const char* key) {
+    hvn::Value v = hvn::UserDefaults::standardUserDefaults().objectForKey(key);
+    return v.isNull() || v.asBool();
+}
+
+struct ModuleReport {
+    const HVNModuleInfo* info;
+    HVNNodeList items;
+    HVNScaneOuputObjectPtr row;  // the category row, as the care screen builds it
+};
+
+struct CategoryReport {
+    HVNCleanCategory category;
+    bool on;
+    std::vector<ModuleReport> modules;
+};
+
+// The category row of a module (one-click care's summary): leaves, the size of the top
+// results without virus names, and a size of 1 for entries without size so that the row
+// shows a count of issues.
+HVNScaneOuputObjectPtr categoryRow(const HVNModuleInfo& info, const HVNNodeList& items) {
+    auto row = HVNScaneOuputObject::create();
+    row->isCategoryItem = true;
+    row->isCheck = 1;
+    row->setName(std::string(info.displayName));
+    row->moulde = info.id;
+    row->categoryFlag = info.id;
+    row->icon = info.icon;
+    int64_t leaves = 0, size = 0;
+    for (const auto& n : items) {
+        leaves += HVNCommonFunction::getChildrenCnt(n, false);
+        if (n->virusName.empty()) size += n->fileSize;
+        if (info.id == HVNModuleInfo::DiskCheck && n->hasIssue) {
+            row->hasIssue = true;
+            row->issueCount = n->issueCount;
+        }
+    }
+    row->childCount = leaves;
+    row->fileSize = size;
+    if (leaves > 0 && size == 0) row->fileSize = 1;
+    return row;
+}
+
+json nodeJson(const HVNScaneOuputObjectPtr& n) {
+    json j;
+    j["name"] = n->name();
+    j["filePath"] = n->filePath();
+    j["fileSize"] = n->fileSize;
+    j["isCheck"] = static_cast<int>(n->isCheck);
+    if (n->subObjects && !n->subObjects->empty()) {
+        json children = json::array();
+        for (const auto& c : *n->subObjects) children.push_back(nodeJson(c));
+        j["children"] = std::move(children);
+    }
+    return j;
+}
+
+int64_t tickedLeaves(const HVNNodeList& items) {
+    int64_t n = 0;
+    for (const auto& i : items) n += HVNCommonFunction::getChildrenCnt(i, true);
+    return n;
+}
+
+// Prints "PathUpdate" progress on standard error while a category scans, when standard
+// error is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {
+        if (!enabled_) return;
+        token_ = hvn::NotificationCenter::defaultCenter().addObserver(
+            kPathUpdateNotification, [this](const hvn::Notification& n) {
+                if (const auto* p = std::any_cast<std::string>(&n.object)) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    path_ = *p;
+                }
+            });
+    }
+    ~ProgressLine() { clear(); }
+
+    void begin(const char* category) {
+        category_ = category;
+        start_ = std::chrono::steady_clock::now();
+    }
+    void draw() {
+        if (!enabled_) return;
+        std::string path;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            path = path_;
+        }
+        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        std::string line = hvn::format("%s %5.1fs %s", category_.c_str(), secs, path.c_str());
+        if (line.size() > 100) line = line.substr(0, 60) + "..." + line.substr(line.size() - 37);
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    void clear() {
+        if (enabled_ && drawn_) {
+            std::fprintf(stderr, "\r\033[K");
+            std::fflush(stderr);
+            drawn_ = false;
+        }
+    }
+
+private:
+    bool enabled_;
+    bool drawn_ = false;
+    hvn::ObservationToken token_;
+    std::mutex mutex_;
+    std::string path_;
+    std::string category_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Runs the main loop until done() or an interrupt; on an interrupt runs onStop once and
+// keeps running until done().
+void runMainLoopUntil(const std::function<bool()>& done, const std::function<void()>& onStop,
+                      ProgressLine* progress) {
+    bool stopped = false;
+    auto& loop = hvn::RunLoop::main();
+    while (!done()) {
+        loop.runUntil(done, 0.1);
+        if (gInterrupted.load() && !stopped) {
+            stopped = true;
+            if (onStop) onStop();
+        }
+        if (progress) progress->draw();
+    }
+}
+
+std::string noticeText(int64_t size, int64_t issues) {
+    std::string sizeText = HVNCommonFunction::getSizeDesc(size);
+    if (size > 0) {
+        if (issues > 0) {
+            return hvn::format("%ld issues have been fixed and %s have been cleaned!", static_cast<long>(issues),
+                               sizeText.c_str());
+        }
+        return hvn::format("%s have been cleaned!", sizeText.c_str());
+    }
+    if (issues > 0) return hvn::format("%ld issues have been fixed!", static_cast<long>(issues));
+    return "Clean Finish!";
+}
+
+bool pathStillThere(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+int runCare(const cli::Args& args) {
+    if (cli::wantsHelp(args)) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    Options opt;
+    if (int rc = parseOptions(args, opt)) return rc;
+
+    std::string error;
+    if (!checkRuleDatabase(error)) {
+        std::fprintf(stderr, "halvorn care: %s\n", error.c_str());
+        return 1;
+    }
+
+    HVNCommonFunction::initialSettingInfo();
+    auto& loop = hvn::RunLoop::main();
+    loop.bindToCurrentThread();
+
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    std::vector<CategoryReport> cats = {
+        {HVNCleanCategory::InternetSecurity, categoryBoxOn("InternetVirusSelect"), {}},
+        {HVNCleanCategory::System, categoryBoxOn("SystemSelect"), {}},
+        {HVNCleanCategory::Disk, categoryBoxOn("DiscSelect"), {}},
+    };
+    if (!cats[0].on && !cats[1].on && !cats[2].on) {
+        std::fprintf(stderr,
+                     "halvorn care: You must select at least one item to continue the scan.\n"
+                     "Please select one option at least.\n");
+        return 1;
+    }
+
+    auto wanted = [&opt](int32_t id) {
+        if (opt.only && !opt.only->count(id)) return false;
+        return opt.skip.count(id) == 0;
+    };
+
+    HVNCleanManager& manager = HVNCleanManager::shareHVNCLean();
+    manager.moduleFilter = wanted;
+    ProgressLine progress(!opt.json && isatty(STDERR_FILENO));
+
+    manager.hasScanSystem = false;
+    manager.hasScanDisc = false;
+    manager.hasScanInternetVirus = false;
+    manager.hasClearSystem = true;
+    manager.hasClearDisc = true;
+    manager.hasClearInternetVirus = true;
+
+    bool interrupted = false;
+    for (auto& c : cats) {
+        if (!c.on || interrupted) continue;
+        std::atomic<bool> finished{false};
+        hvn::ObservationToken tok(hvn::NotificationCenter::defaultCenter().addObserver(
+            kScanFinishNotification, [&finished](const hvn::Notification&) { finished.store(true); }));
+        progress.begin(HVNModuleInfo::categoryName(c.category));
+        switch (c.category) {
+            case HVNCleanCategory::InternetSecurity:
+                manager.isInternetVirusCleanDone = false;
+                manager.internetVirusCheckBoxStatus = 1;
+                manager.scanViurs();
+                break;
+            case HVNCleanCategory::System:
+                manager.isSystemCleanDone = false;
+                manager.systemCheckBoxStatus = 1;
+                manager.scanSystemFile();
+                break;
+            case HVNCleanCategory::Disk:
+                manager.isDiskCleanDone = false;
+                manager.diskCheckBoxStatus = 1;
+                manager.scanDiskFile();
+                break;
+        }
+        runMainLoopUntil([&finished] { return finished.load(); },
+                         [&] {
+                             interrupted = true;
+                             manager.queueOf(c.category).stop();
+                         },
+                         &progress);
+        progress.clear();
+        if (gInterrupted.load()) interrupted = true;
+        switch (c.category) {
+            case HVNCleanCategory::InternetSecurity: manager.hasScanInternetVirus = true; break;
+            case HVNCleanCategory::System: manager.hasScanSystem = true; break;
+            case HVNCleanCategory::Disk: manager.hasScanDisc = true; break;
+        }
+        std::set<int32_t> scannable;
+        for (const auto& step : manager.scanStepsOf(c.category)) scannable.insert(step.module);
+        for (const auto& info : HVNModuleInfo::enabledModules(c.category)) {
+            if (!wanted(info.id)) continue;
+            // Modules without a scanner in this build are left out, except the broken
+            // preferences row, which is always shown empty when enabled.
+            if (!scannable.count(info.id) && info.id != HVNModuleInfo::BrokenPreferences) continue;
+            auto* found = HVNModuleInfo::find(info.id);
+            auto list = manager.queueOf(c.category).resultFor(info.id).value_or(HVNNodeList{});
+            c.modules.push_back({found, list, categoryRow(*found, list)});
+        }
+    }
+    if (interrupted) std::fprintf(stderr, "halvorn care: scan stopped; the results below are partial.\n");
+
+    json doc;
+    doc["categories"] = json::array();
+    int64_t selectedItems = 0, selectedSize = 0;
+    for (const auto& c : cats) {
+        if (!c.on) continue;
+        json jc;
+        jc["name"] = HVNModuleInfo::categoryName(c.category);
+        jc["modules"] = json::array();
+        int64_t catSize = 0, catItems = 0;
+        for (const auto& m : c.modules) {
+            json jm;
+            jm["id"] = m.info->id;
+            jm["settingsName"] = m.info->settingsName;
+            jm["displayName"] = m.info->displayName;
+            int64_t size = 0;
+            for (const auto& n : m.items) {
+                if (n->virusName.empty()) size += n->fileSize;
+            }
+            jm["size"] = size;
+            jm["sizeText"] = m.row->fileSizeDesc();
+            jm["issues"] = m.row->childCount;
+            json items = json::array();
+            for (const auto& n : m.items) items.push_back(nodeJson(n));
+            jm["items"] = std::move(items);
+            jc["modules"].push_back(std::move(jm));
+            catSize += size;
+            catItems += m.row->childCount;
+            selectedItems += tickedLeaves(m.items);
+        }
+        if (!opt.json) {
+            std::printf("%-28s %12s  %ld %s\n", HVNModuleInfo::categoryName(c.category),
+                        HVNCommonFunction::getSizeDesc(catSize).c_str(), static_cast<long>(catItems),
+                        catItems == 1 ? "entry" : "entries");
+            for (const auto& m : c.modules) {
+                std::string text = m.row->fileSizeDesc();
+                if (text.empty()) text = "-";
+                std::printf("  %-26s %12s  %ld %s\n", m.info->displayName, text.c_str(),
+                            static_cast<long>(m.row->childCount), m.row->childCount == 1 ? "entry" : "entries");
+            }
+        }
+        doc["categories"].push_back(std::move(jc));
+    }
+    selectedSize = manager.allSystemSizeSelected() + manager.allDiskSizeSelected() + manager.allInternetVirusSize();
+    int64_t issueCount = manager.hasSystemIssueSelected() + manager.hasDiskIssueSelected() +
+                         manager.internetVirusIssueFileCntSelected();
+
+    int rc = 0;
+    if (opt.fix && !interrupted) {
+        json jclean;
+        bool go = opt.yes;
+        if (selectedItems == 0) {
+            if (!opt.json) std::printf("Nothing is selected to clean.\n");
+            go = false;
+            jclean["notice"] = "";
+        } else if (!go) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "Clean %ld items (%s)? [y/N] ", static_cast<long>(selectedItems),
+                         HVNCommonFunction::getSizeDesc(selectedSize).c_str());
+            std::fflush(stderr);
+            std::string answer;
+            if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) go = true;
+            if (!go) {
+                std::fprintf(stderr, "Nothing was cleaned.\n");
+                jclean["notice"] = "";
+            }
+        }
+        if (go) {
+            bool doIV = cats[0].on && !cats[0].modules.empty();
+            bool doSys = cats[1].on && !cats[1].modules.empty();
+            bool doDisk = cats[2].on && !cats[2].modules.empty();
+            // Everything the clean removes in-process or hands on, to tell afterwards what
+            // is still there.
+            std::vector<std::string> candidates;
+            for (const auto& c : cats) {
+                for (const auto& m : c.modules) {
+                    for (const auto& n : m.items) {
+                        if (n->subObjects && !n->subObjects->empty()) {
+                            for (const auto& ch : *n->subObjects) {
+                                if (ch->isCheck) candidates.push_back(HVNCleanRules::pathOfNode(*ch));
+                            }
+                        } else if (n->isCheck) {
+                            candidates.push_back(HVNCleanRules::pathOfNode(*n));
+                        }
+                    }
+                }
+            }
+            std::atomic<bool> done{false};
+            HVNCommonFunction::postCleanBeginNotification();
+            std::thread cleaner([&] {
+                manager.clearInternetVirus(doIV, doSys, doDisk, false);
+                done.store(true);
+            });
+            runMainLoopUntil([&done] { return done.load(); }, [&manager] { manager.clearStop(); }, nullptr);
+            cleaner.join();
+            loop.runPending();
+            HVNCommonFunction::postCleanNotification();
+            bool stopped = gInterrupted.load();
+            std::vector<std::string> left;
+            for (const auto& p : candidates) {
+                if (pathStillThere(p)) left.push_back(p);
+            }
+            std::string notice = stopped ? std::string() : noticeText(selectedSize, issueCount);
+            jclean["notice"] = notice;
+            jclean["stopped"] = stopped;
+            jclean["notRemoved"] = left;
+            if (!opt.json) {
+                if (stopped) {
+                    std::printf("Clean stopped.\n");
+                } else {
+                    std::printf("%s\n", notice.c_str());
+                }
+                if (!left.empty()) {
+                    std::printf("Could not be removed (%zu):\n", left.size());
+                    for (const auto& p : left) std::printf("  %s\n", p.c_str());
+                }
+            }
+            if (!left.empty() || stopped) rc = 1;
+        }
+        doc["clean"] = std::move(jclean);
+    }
+    if (opt.json) std::printf("%s\n", doc.dump(2, ' ', false, json::error_handler_t::replace).c_str());
+    if (interrupted) rc = 130;
+    return rc;
+}
+
+cli::CommandRegistration reg({"care", "scan for junk and risks and report; --fix cleans what is ticked", runCare});
+
+}  // namespace
