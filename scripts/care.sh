@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
-exec ./build/halvorn rules check ./build/Halvorn.app/Contents/Resources/CleanPath.db "$@"
+exec ./build/halvorn care "$@"
