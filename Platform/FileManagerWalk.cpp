@@ -224,15 +224,10 @@ public:
             return error;
         }
         frames_.push_back(std::move(f));
-        if (++openCount_ > kMaxOpenFolders) {
-            for (Frame& open : frames_) {
-                if (open.fd >= 0) {
-                    close(open.fd);
-                    open.fd = -1;
-                    --openCount_;
-                    break;
-                }
-            }
+        // The open frames are always the deepest ones: close the shallowest open one.
+        if (frames_.size() - firstOpen_ > kMaxOpenFolders) {
+            close(frames_[firstOpen_].fd);
+            frames_[firstOpen_++].fd = -1;
         }
         return 0;
     }
@@ -243,8 +238,11 @@ public:
     bool pop(Frame& done) {
         done = std::move(frames_.back());
         frames_.pop_back();
-        --openCount_;
-        if (frames_.empty() || frames_.back().fd >= 0) return true;
+        if (frames_.size() > firstOpen_) return true;
+        if (frames_.empty()) {
+            firstOpen_ = 0;
+            return true;
+        }
         Frame& parent = frames_.back();
         int fd = openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         struct stat st {};
@@ -253,7 +251,7 @@ public:
             return false;
         }
         parent.fd = fd;
-        ++openCount_;
+        firstOpen_ = frames_.size() - 1;
         return true;
     }
 
@@ -266,7 +264,7 @@ public:
 
 private:
     std::vector<Frame> frames_;
-    size_t openCount_ = 0;
+    size_t firstOpen_ = 0;  // frames below this index are closed
     std::vector<char> buffer_;
 };
 

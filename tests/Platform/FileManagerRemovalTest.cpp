@@ -184,6 +184,31 @@ TEST_F(FileManagerRemovalTest, TheCurrentFolderSwappedForALinkLeadsNowhereElse) 
     EXPECT_FALSE(exists(home("Library/moved/f2")));
 }
 
+// Far down a tree the walk keeps only the deepest folders open and climbs back through
+// "..". A folder moved out of the tree meanwhile must not lead the walk into its new parent.
+TEST_F(FileManagerRemovalTest, ClimbingBackNeverLeavesTheTree) {
+    std::string outside = home("Documents/keep");
+    roots.writeFile(outside + "/precious", "data");
+    std::string tree = home("Library/Caches/deep");
+    makeDeepChain(tree, 60, 1);
+    std::string sixth = tree;
+    for (int i = 0; i < 6; ++i) sixth += "/d";
+    bool moved = false;
+    auto moveAway = [&](int, const char*, const std::string&, std::string*) {
+        if (!moved) {
+            moved = true;
+            fs::rename(sixth, outside + "/d");
+        }
+        return true;
+    };
+    std::string error;
+    EXPECT_FALSE(FileManager::removeItemAtPath(tree, &error, moveAway));
+    EXPECT_TRUE(moved);
+    EXPECT_NE(error.find("moved during removal"), std::string::npos) << error;
+    EXPECT_EQ(contents(outside + "/precious"), "data");
+    EXPECT_TRUE(exists(outside));
+}
+
 TEST_F(FileManagerRemovalTest, TenThousandLevelsAreRemovedAndMeasured) {
     std::string top = home("Library/Caches/deep");
     makeDeepChain(top, 10000, 7);
