@@ -27,26 +27,6 @@ Date dateOf(const statx_timestamp& t) {
     return Date{static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9};
 }
 
-FileType typeOfMode(mode_t mode) {
-    switch (mode & S_IFMT) {
-        case S_IFREG:
-            return FileType::Regular;
-        case S_IFDIR:
-            return FileType::Directory;
-        case S_IFLNK:
-            return FileType::SymbolicLink;
-        case S_IFCHR:
-            return FileType::CharacterSpecial;
-        case S_IFBLK:
-            return FileType::BlockSpecial;
-        case S_IFSOCK:
-            return FileType::Socket;
-        case S_IFIFO:
-            return FileType::Fifo;
-        default:
-            return FileType::Unknown;
-    }
-}
 
 // The path without trailing slashes ("/" stays "/").
 std::string withoutTrailingSlashes(const std::string& path) {
@@ -134,7 +114,7 @@ std::optional<FileAttributes> attributesOfItemAtPath(const std::string& path, st
     }
     FileAttributes a;
     a.size = static_cast<int64_t>(sx.stx_size);
-    a.type = typeOfMode(sx.stx_mode);
+    a.type = fileTypeOfMode(sx.stx_mode);
     a.modificationDate = dateOf(sx.stx_mtime);
     a.accessDate = dateOf(sx.stx_atime);
     a.statusChangeDate = dateOf(sx.stx_ctime);
@@ -268,4 +248,30 @@ bool createDirectoryAtPath(const std::string& path, bool withIntermediates, std:
     return false;
 }
 
+
 }  // namespace hvn::FileManager
+
+namespace hvn {
+
+FileType fileTypeOfMode(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFREG:
+            return FileType::Regular;
+        case S_IFDIR:
+            return FileType::Directory;
+        case S_IFLNK:
+            return FileType::SymbolicLink;
+        case S_IFCHR:
+            return FileType::CharacterSpecial;
+        case S_IFBLK:
+            return FileType::BlockSpecial;
+        case S_IFSOCK:
+            return FileType::Socket;
+        case S_IFIFO:
+            return FileType::Fifo;
+        default:
+            return FileType::Unknown;
+    }
+}
+
+}  // namespace hvn

@@ -27,6 +27,9 @@ enum class FileType {
     Unknown
 };
 
+// The file type of a stat mode.
+FileType fileTypeOfMode(mode_t mode);
+
 struct FileAttributes {
     int64_t size = 0;  // logical length in bytes (a link's own length for a link)
     FileType type = FileType::Unknown;

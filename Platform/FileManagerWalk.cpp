@@ -57,26 +57,6 @@ FileType typeOfDirentType(unsigned char t) {
     }
 }
 
-FileType typeOfMode(mode_t mode) {
-    switch (mode & S_IFMT) {
-        case S_IFREG:
-            return FileType::Regular;
-        case S_IFDIR:
-            return FileType::Directory;
-        case S_IFLNK:
-            return FileType::SymbolicLink;
-        case S_IFCHR:
-            return FileType::CharacterSpecial;
-        case S_IFBLK:
-            return FileType::BlockSpecial;
-        case S_IFSOCK:
-            return FileType::Socket;
-        case S_IFIFO:
-            return FileType::Fifo;
-        default:
-            return FileType::Unknown;
-    }
-}
 
 // Reads every entry of an open folder ("." and ".." left out). Entries whose type the
 // file system does not give are Unknown. Returns 0 or the errno of the failed read.
@@ -102,7 +82,7 @@ int readEntries(int fd, std::vector<DirectoryEntry>& out, std::vector<char>& buf
 FileType lstatType(int folderFd, const char* name) {
     struct stat st {};
     if (fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FileType::Unknown;
-    return typeOfMode(st.st_mode);
+    return fileTypeOfMode(st.st_mode);
 }
 
 // Splits "a/b/c//" into the folder "a/b" and the name "c"; "c" gives ".", "/c" gives "/".
