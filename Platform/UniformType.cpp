@@ -185,19 +185,9 @@ const Tree& treeFor(const std::string& name, ItemKind kind) {
 
 }  // namespace
 
-std::string lastPathComponent(const std::string& path) {
-    std::string p = trimTrailingSlashes(path);
-    if (p == "/") return p;
-    size_t slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
-}
+std::string lastPathComponent(const std::string& path) { return FileManager::lastPathComponent(path); }
 
-std::string pathExtension(const std::string& path) {
-    std::string name = lastPathComponent(path);
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
-    return name.substr(dot + 1);
-}
+std::string pathExtension(const std::string& path) { return FileManager::pathExtension(path); }
 
 std::string deletingPathExtension(const std::string& path) {
     std::string p = trimTrailingSlashes(path);
