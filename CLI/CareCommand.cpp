@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -60,7 +62,9 @@ struct Options {
 
 std::atomic<bool> gInterrupted{false};
 
-void onInterrupt(int) { gInterrupted.store(true); }
+void onInterrupt(int) {
+    gInterrupted.store(true);
+}
 
 bool parseIds(const std::string& text, std::set<int32_t>& out, std::string& error) {
     std::stringstream ss(text);
@@ -69,8 +73,11 @@ bool parseIds(const std::string& text, std::set<int32_t>& out, std::string& erro
     while (std::getline(ss, part, ',')) {
         if (part.empty()) continue;
         char* end = nullptr;
+        errno = 0;
         long v = std::strtol(part.c_str(), &end, 10);
-        if (*end != '\0' || !HVNModuleInfo::find(static_cast<int32_t>(v))) {
+        // Out of range must not wrap around onto a real identifier (4294967297 is not 1).
+        bool inRange = errno == 0 && v >= INT32_MIN && v <= INT32_MAX;
+        if (*end != '\0' || !inRange || !HVNModuleInfo::find(static_cast<int32_t>(v))) {
             error = "unknown module identifier '" + part + "'";
             return false;
         }
@@ -99,7 +106,8 @@ int parseOptions(const cli::Args& args, Options& o) {
             o.fix = true;
         } else if (a == "--yes" || a == "-y") {
             o.yes = true;
-        } else if (a == "--only" || a == "--skip" || a.rfind("--only=", 0) == 0 || a.rfind("--skip=", 0) == 0) {
+        } else if (a == "--only" || a == "--skip" || a.rfind("--only=", 0) == 0 ||
+                   a.rfind("--skip=", 0) == 0) {
             std::string name = a.substr(0, 6);
             std::string value;
             if (a.size() > 6 && a[6] == '=') {
@@ -291,8 +299,8 @@ std::string noticeText(int64_t size, int64_t issues) {
     std::string sizeText = HVNCommonFunction::getSizeDesc(size);
     if (size > 0) {
         if (issues > 0) {
-            return hvn::format("%ld issues have been fixed and %s have been cleaned!", static_cast<long>(issues),
-                               sizeText.c_str());
+            return hvn::format("%ld issues have been fixed and %s have been cleaned!",
+                               static_cast<long>(issues), sizeText.c_str());
         }
         return hvn::format("%s have been cleaned!", sizeText.c_str());
     }
@@ -304,6 +312,85 @@ bool pathStillThere(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
 }
+
+// The entries a clean is about to remove, noted before it starts (the clean takes removed
+// children out of their groups), so that afterwards the notice tells what really went and
+// the rest is listed as not removed. Issues are counted as the care screen counts the
+// selection: a ticked top node in System (fixed when all its ticked entries went), a
+// ticked leaf elsewhere.
+class CleanTally {
+public:
+    explicit CleanTally(const std::vector<CategoryReport>& cats) {
+        for (const auto& c : cats) {
+            if (!c.on) continue;
+            const bool perTopNode = c.category == HVNCleanCategory::System;
+            for (const auto& m : c.modules) {
+                for (const auto& n : m.items) {
+                    const bool group = n->subObjects && !n->subObjects->empty();
+                    int issue = perTopNode && n->isCheck ? newIssue() : -1;
+                    if (!group) {
+                        if (n->isCheck) add(*n, perTopNode ? issue : newIssue());
+                        continue;
+                    }
+                    for (const auto& ch : *n->subObjects) {
+                        if (ch->isCheck) add(*ch, perTopNode ? issue : newIssue());
+                    }
+                }
+            }
+        }
+    }
+
+    // Looks at the file system once the clean has ended.
+    void settle() {
+        for (auto& e : entries_) {
+            e.gone = !pathStillThere(e.path);
+            if (!e.gone && e.issue >= 0) issueFixed_[static_cast<size_t>(e.issue)] = false;
+        }
+    }
+    int64_t cleanedSize() const {
+        int64_t size = 0;
+        for (const auto& e : entries_) {
+            if (e.gone) size += e.size;
+        }
+        return size;
+    }
+    int64_t fixedIssues() const {
+        std::vector<bool> hasEntry(issueFixed_.size(), false);
+        for (const auto& e : entries_) {
+            if (e.issue >= 0) hasEntry[static_cast<size_t>(e.issue)] = true;
+        }
+        int64_t n = 0;
+        for (size_t i = 0; i < issueFixed_.size(); ++i) {
+            if (issueFixed_[i] && hasEntry[i]) ++n;
+        }
+        return n;
+    }
+    std::vector<std::string> notRemoved() const {
+        std::vector<std::string> left;
+        for (const auto& e : entries_) {
+            if (!e.gone) left.push_back(e.path);
+        }
+        return left;
+    }
+
+private:
+    struct Entry {
+        std::string path;
+        int64_t size;
+        int issue;
+        bool gone = false;
+    };
+    int newIssue() {
+        issueFixed_.push_back(true);
+        return static_cast<int>(issueFixed_.size() - 1);
+    }
+    void add(const HVNScaneOuputObject& node, int issue) {
+        entries_.push_back(
+            {HVNCleanRules::pathOfNode(node), node.virusName.empty() ? node.fileSize : 0, issue});
+    }
+    std::vector<Entry> entries_;
+    std::vector<bool> issueFixed_;
+};
 
 int runCare(const cli::Args& args) {
     if (cli::wantsHelp(args)) {
@@ -390,9 +477,15 @@ int runCare(const cli::Args& args) {
         progress.clear();
         if (gInterrupted.load()) interrupted = true;
         switch (c.category) {
-            case HVNCleanCategory::InternetSecurity: manager.hasScanInternetVirus = true; break;
-            case HVNCleanCategory::System: manager.hasScanSystem = true; break;
-            case HVNCleanCategory::Disk: manager.hasScanDisc = true; break;
+            case HVNCleanCategory::InternetSecurity:
+                manager.hasScanInternetVirus = true;
+                break;
+            case HVNCleanCategory::System:
+                manager.hasScanSystem = true;
+                break;
+            case HVNCleanCategory::Disk:
+                manager.hasScanDisc = true;
+                break;
         }
         std::set<int32_t> scannable;
         for (const auto& step : manager.scanStepsOf(c.category)) scannable.insert(step.module);
@@ -445,55 +538,43 @@ int runCare(const cli::Args& args) {
                 std::string text = m.row->fileSizeDesc();
                 if (text.empty()) text = "-";
                 std::printf("  %-26s %12s  %ld %s\n", m.info->displayName, text.c_str(),
-                            static_cast<long>(m.row->childCount), m.row->childCount == 1 ? "entry" : "entries");
+                            static_cast<long>(m.row->childCount),
+                            m.row->childCount == 1 ? "entry" : "entries");
             }
         }
         doc["categories"].push_back(std::move(jc));
     }
-    selectedSize = manager.allSystemSizeSelected() + manager.allDiskSizeSelected() + manager.allInternetVirusSize();
-    int64_t issueCount = manager.hasSystemIssueSelected() + manager.hasDiskIssueSelected() +
-                         manager.internetVirusIssueFileCntSelected();
+    selectedSize =
+        manager.allSystemSizeSelected() + manager.allDiskSizeSelected() + manager.allInternetVirusSize();
 
     int rc = 0;
     if (opt.fix && !interrupted) {
+        // The same three keys whatever happens, so that scripts need not guess.
         json jclean;
+        jclean["notice"] = "";
+        jclean["stopped"] = false;
+        jclean["notRemoved"] = json::array();
         bool go = opt.yes;
         if (selectedItems == 0) {
             if (!opt.json) std::printf("Nothing is selected to clean.\n");
             go = false;
-            jclean["notice"] = "";
         } else if (!go) {
             std::fflush(stdout);
             std::fprintf(stderr, "Clean %ld items (%s)? [y/N] ", static_cast<long>(selectedItems),
                          HVNCommonFunction::getSizeDesc(selectedSize).c_str());
             std::fflush(stderr);
             std::string answer;
-            if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) go = true;
+            if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes"))
+                go = true;
             if (!go) {
                 std::fprintf(stderr, "Nothing was cleaned.\n");
-                jclean["notice"] = "";
             }
         }
         if (go) {
             bool doIV = cats[0].on && !cats[0].modules.empty();
             bool doSys = cats[1].on && !cats[1].modules.empty();
             bool doDisk = cats[2].on && !cats[2].modules.empty();
-            // Everything the clean removes in-process or hands on, to tell afterwards what
-            // is still there.
-            std::vector<std::string> candidates;
-            for (const auto& c : cats) {
-                for (const auto& m : c.modules) {
-                    for (const auto& n : m.items) {
-                        if (n->subObjects && !n->subObjects->empty()) {
-                            for (const auto& ch : *n->subObjects) {
-                                if (ch->isCheck) candidates.push_back(HVNCleanRules::pathOfNode(*ch));
-                            }
-                        } else if (n->isCheck) {
-                            candidates.push_back(HVNCleanRules::pathOfNode(*n));
-                        }
-                    }
-                }
-            }
+            CleanTally tally(cats);
             std::atomic<bool> done{false};
             HVNCommonFunction::postCleanBeginNotification();
             std::thread cleaner([&] {
@@ -505,11 +586,12 @@ int runCare(const cli::Args& args) {
             loop.runPending();
             HVNCommonFunction::postCleanNotification();
             bool stopped = gInterrupted.load();
-            std::vector<std::string> left;
-            for (const auto& p : candidates) {
-                if (pathStillThere(p)) left.push_back(p);
-            }
-            std::string notice = stopped ? std::string() : noticeText(selectedSize, issueCount);
+            tally.settle();
+            std::vector<std::string> left = tally.notRemoved();
+            // The notice tells what went, not what was selected: an entry that could not be
+            // removed is not "cleaned".
+            std::string notice =
+                stopped ? std::string() : noticeText(tally.cleanedSize(), tally.fixedIssues());
             jclean["notice"] = notice;
             jclean["stopped"] = stopped;
             jclean["notRemoved"] = left;
@@ -533,6 +615,7 @@ int runCare(const cli::Args& args) {
     return rc;
 }
 
-cli::CommandRegistration reg({"care", "scan for junk and risks and report; --fix cleans what is ticked", runCare});
+cli::CommandRegistration reg({"care", "scan for junk and risks and report; --fix cleans what is ticked",
+                              runCare});
 
 }  // namespace
