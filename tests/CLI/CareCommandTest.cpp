@@ -506,7 +506,7 @@ TEST_F(CareCommandTest, FixYesRemovesExactlyTheTickedEntriesOfALinuxHomeWithThei
 
 // Emptying a freedesktop trash also drops the size cache lines of the folders that went.
 // Disabled until the trash clean calls HVNTrashCleanner::dropStaleDirectorySizes().
-TEST_F(CareCommandTest, DISABLED_EmptyingTheTrashDropsStaleDirectorySizes) {
+TEST_F(CareCommandTest, EmptyingTheTrashDropsStaleDirectorySizes) {
     makeLinuxHome();
     CareRun run = care("--json --fix --yes --only 9");
     ASSERT_EQ(run.rc, 0) << run.err;

@@ -8,6 +8,7 @@
 
 #include "HVN/Code/Clearer/HVNCacheScanner.h"
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
+#include "HVN/Code/Clearer/HVNTrashCleanner.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "HVN/Code/Public/ReomveFile.h"
 #include "Platform/Log.h"
@@ -119,11 +120,18 @@ bool removeFlat(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context
 
 bool removeTrash(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
     const HVNNodeList tops = queue.resultFor(module).value_or(HVNNodeList{});
+    bool finished = true;
     for (const auto& top : tops) {
-        if (context.stopRequested()) return false;
+        if (context.stopRequested()) {
+            finished = false;
+            break;
+        }
         removeTickedChildren(queue, module, context, top, childrenOf(queue, top), true);
     }
-    return true;
+    // The trashes' size caches must not keep lines of entries that are gone, also after a
+    // stopped clean.
+    if (!tops.empty()) HVNTrashCleanner::shareTrashCleanner().dropStaleDirectorySizes();
+    return finished;
 }
 
 }  // namespace
