@@ -2,7 +2,10 @@
 
 #include <map>
 
+#include <cstdio>
+
 #include "Platform/Bundle.h"
+#include "Platform/Log.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/PropertyList.h"
 #include "Platform/Roots.h"
@@ -31,7 +34,14 @@ void UserDefaults::loadLocked() {
     if (loaded_) return;
     loaded_ = true;
     values_.clear();
-    if (auto v = PropertyList::readFile(path_); v && v->isDictionary()) values_ = v->asDictionary();
+    damaged_ = false;
+    if (auto v = PropertyList::readFile(path_); v && v->isDictionary()) {
+        values_ = v->asDictionary();
+    } else if (readWholeFile(path_)) {
+        // A file that is there but is no property-list dictionary: read as empty, and kept
+        // aside before the first write replaces it.
+        damaged_ = true;
+    }
 }
 
 Value UserDefaults::objectForKey(const std::string& key) {
@@ -66,6 +76,16 @@ void UserDefaults::update(const std::string& key, const std::function<void(Value
 bool UserDefaults::synchronize() {
     std::lock_guard<std::recursive_mutex> g(lock());
     loadLocked();
+    if (damaged_) {
+        std::string aside = path_ + ".damaged";
+        if (::rename(path_.c_str(), aside.c_str()) == 0) {
+            Log::writef("Preferences file %s could not be read; kept as %s", path_.c_str(), aside.c_str());
+            damaged_ = false;
+        } else {
+            Log::writef("Preferences file %s could not be read nor kept aside; not overwritten", path_.c_str());
+            return false;
+        }
+    }
     return PropertyList::writeFile(path_, Value(values_), PlistFormat::XML, true);
 }
 

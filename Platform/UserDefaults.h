@@ -32,7 +32,8 @@ public:
     // Runs fn on the stored value of key under the lock and stores what it leaves there
     // (null removes the key).
     void update(const std::string& key, const std::function<void(Value&)>& fn);
-    // Writes the file; false when it cannot be written.
+    // Writes the file; false when it cannot be written. A file that existed but could not
+    // be read is first renamed to "<file>.damaged" (never silently overwritten).
     bool synchronize();
     // All keys and values.
     Dictionary dictionaryRepresentation();
@@ -48,6 +49,7 @@ private:
     static std::recursive_mutex& lock();
     std::string path_;
     bool loaded_ = false;
+    bool damaged_ = false;  // the file exists but holds no readable dictionary
     Dictionary values_;
 };
 

@@ -176,3 +176,17 @@ TEST(CryptoTest, KnownDigestsAndAesRoundTrip) {
     bad.pop_back();
     EXPECT_FALSE(Crypto::aes128cbc(false, bad, key, iv));
 }
+
+TEST(UserDefaultsTest, ADamagedFileIsKeptAsideNotOverwritten) {
+    test::TempRoots roots;
+    auto& d = UserDefaults::standardUserDefaults();
+    std::string path = d.filePath();
+    roots.writeFile(path, "this is not a property list");
+    d.reload();
+    EXPECT_TRUE(d.objectForKey("Setting").isNull());
+    d.setObject(Value("v"), "k");
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(readWholeFile(path + ".damaged").value_or(""), "this is not a property list");
+    d.reload();
+    EXPECT_EQ(d.objectForKey("k"), Value("v"));
+}
