@@ -471,11 +471,11 @@ TEST_F(FMDatabaseTest, OnlyTheLibraryInstanceWritesLogLines) {
     EXPECT_TRUE(log.contains("error opening!: 14"));
 }
 
-using FMDatabaseDeathTest = FMDatabaseTest;
-
-TEST_F(FMDatabaseDeathTest, CrashOnErrorsTurnsMisuseIntoAssertions) {
+// No fixture here: the threadsafe death-test child runs the test again from its start and
+// dies without cleaning up, so it must not create temporary folders.
+TEST(FMDatabaseDeathTest, CrashOnErrorsTurnsMisuseIntoAssertions) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    FMDatabase db(path());
+    FMDatabase db(std::nullopt);  // in memory
     db.crashOnErrors = true;
     EXPECT_DEATH(db.executeQuery("select 1"), "is not open\\.");
     ASSERT_TRUE(db.open());
