@@ -602,7 +602,8 @@ int runCare(const cli::Args& args) {
                     std::printf("%s\n", notice.c_str());
                 }
                 if (!left.empty()) {
-                    std::printf("Could not be removed (%zu):\n", left.size());
+                    // After a stop, what is left was mostly never tried.
+                    std::printf(stopped ? "Left in place (%zu):\n" : "Could not be removed (%zu):\n", left.size());
                     for (const auto& p : left) std::printf("  %s\n", p.c_str());
                 }
             }
