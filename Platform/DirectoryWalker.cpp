@@ -185,12 +185,14 @@ SizeResult sizeWalk(int rootFd, std::string_view rootPath, const WalkOptions& op
                     return false;
                 }
                 w.tick();
-                if (type == DT_REG || type == DT_UNKNOWN) {
+                if (type == DT_REG || type == DT_UNKNOWN || (type == DT_LNK && options.countLinks)) {
                     struct ::stat st;
                     if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // vanished
                     if (S_ISREG(st.st_mode)) {
                         r.bytes += static_cast<uint64_t>(st.st_size);
                         ++r.files;
+                    } else if (S_ISLNK(st.st_mode) && options.countLinks) {
+                        r.bytes += static_cast<uint64_t>(st.st_size);
                     } else if (S_ISDIR(st.st_mode)) {
                         w.addPending(name);
                     }

@@ -29,6 +29,9 @@ struct WalkOptions {
     uint64_t progressEvery = 4096;
     // visitEntries only: whether a start folder given as a symbolic link is followed.
     bool followStartLink = true;
+    // totalSize only: symbolic links add their own length (never their target's), as a
+    // folder enumeration that reports links as items does.
+    bool countLinks = false;
 };
 
 struct SizeResult {

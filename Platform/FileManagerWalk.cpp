@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "Platform/DirectoryWalker.h"
 #include "Platform/FileManager.h"
 #include "Platform/Roots.h"
 
@@ -441,48 +442,9 @@ bool removeItemAtPath(const std::string& path, std::string* errorText,
 
 int64_t directorySize(const std::string& path) {
     if (path.empty()) return 0;
-    std::string folder, name;
-    splitPath(path, folder, name);
-    int baseFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (baseFd < 0) return 0;
-    int64_t total = 0;
-    {
-        FrameStack stack;
-        if (name.empty()) name = ".";  // the root folder itself
-        if (stack.push(baseFd, name, std::nullopt) == 0) {
-            // Every entry's length is read while its folder is open, so a folder closed to
-            // save descriptors is needed again only to open its remaining sub-folders.
-            auto measure = [&total](Frame& f) {
-                for (DirectoryEntry& e : f.entries) {
-                    if (e.type == FileType::Directory) continue;
-                    struct stat st {};
-                    if (fstatat(f.fd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-                    if (S_ISDIR(st.st_mode)) {
-                        e.type = FileType::Directory;
-                    } else {
-                        total += static_cast<int64_t>(st.st_size);
-                    }
-                }
-            };
-            measure(stack.top());
-            while (!stack.empty()) {
-                Frame& top = stack.top();
-                while (top.next < top.entries.size() && top.entries[top.next].type != FileType::Directory)
-                    ++top.next;
-                if (top.next < top.entries.size()) {
-                    const std::string child = top.entries[top.next++].name;
-                    if (stack.push(top.fd, child, std::nullopt) == 0) measure(stack.top());
-                    continue;
-                }
-                Frame done;
-                bool same = stack.pop(done);
-                close(done.fd);
-                if (!same) break;
-            }
-        }
-    }
-    close(baseFd);
-    return total;
+    WalkOptions options;
+    options.countLinks = true;
+    return static_cast<int64_t>(DirectoryWalker::totalSize(path, options).bytes);
 }
 
 }  // namespace hvn::FileManager
