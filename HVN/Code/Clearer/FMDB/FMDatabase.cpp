@@ -249,6 +249,52 @@ void FMDatabase::bindObject(const hvn::Value& object, int column, sqlite3_stmt* 
 
 // --- Queries and updates ---
 
+bool FMDatabase::readyStatement(const std::string& sql, const std::vector<hvn::Value>& args, const char* operation,
+                                std::shared_ptr<FMStatement>& statement, sqlite3_stmt*& handle) {
+    inUse_ = true;
+    if (traceExecution) libraryLog(description() + " " + operation + ": " + sql);
+    statement = cachedStatementFor(sql);
+    handle = nullptr;
+    if (statement) {
+        handle = statement->statement();
+        statement->reset();
+    } else {
+        handle = prepare(sql, operation);
+        if (!handle) {
+            inUse_ = false;
+            return false;
+        }
+    }
+    if (!bindArguments(handle, args, operation, sql)) {
+        if (!statement) sqlite3_finalize(handle);
+        statement.reset();
+        handle = nullptr;
+        inUse_ = false;
+        return false;
+    }
+    return true;
+}
+
+int FMDatabase::stepUnderBusyRetry(sqlite3_stmt* handle, const char* operation, const char* resetTag,
+                                   bool& gaveUp) {
+    FMBusyRetry retry(busyRetryTimeout);
+    gaveUp = false;
+    for (;;) {
+        int rc = sqlite3_step(handle);
+        if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return rc;
+        if (rc == SQLITE_LOCKED) {
+            int resetRc = sqlite3_reset(handle);
+            if (resetRc != SQLITE_LOCKED) {
+                libraryLog(hvn::format("Unexpected result from sqlite3_reset (%d) %s", resetRc, resetTag));
+            }
+        }
+        if (retry.again()) continue;
+        logBusy(operation, __LINE__);
+        gaveUp = true;
+        return rc;
+    }
+}
+
 std::unique_ptr<FMResultSet> FMDatabase::executeQuery(const std::string& sql,
                                                       const std::vector<hvn::Value>& args) {
     clearLayerError();
@@ -257,26 +303,9 @@ std::unique_ptr<FMResultSet> FMDatabase::executeQuery(const std::string& sql,
         complainAboutInUse();
         return nullptr;
     }
-    inUse_ = true;
-    if (traceExecution) libraryLog(description() + " executeQuery: " + sql);
-
-    std::shared_ptr<FMStatement> statement = cachedStatementFor(sql);
+    std::shared_ptr<FMStatement> statement;
     sqlite3_stmt* handle = nullptr;
-    if (statement) {
-        handle = statement->statement();
-        statement->reset();
-    } else {
-        handle = prepare(sql, "executeQuery");
-        if (!handle) {
-            inUse_ = false;
-            return nullptr;
-        }
-    }
-    if (!bindArguments(handle, args, "executeQuery", sql)) {
-        if (!statement) sqlite3_finalize(handle);
-        inUse_ = false;
-        return nullptr;
-    }
+    if (!readyStatement(sql, args, "executeQuery", statement, handle)) return nullptr;
     if (!statement) {
         statement = std::make_shared<FMStatement>(handle, sql);
         if (shouldCacheStatements_ && !cachedStatements_.count(sql)) cachedStatements_[sql] = statement;
@@ -304,45 +333,12 @@ bool FMDatabase::update(const std::string& sql, FMError* error, const std::vecto
         complainAboutInUse();
         return fail();
     }
-    inUse_ = true;
-    if (traceExecution) libraryLog(description() + " executeUpdate: " + sql);
-
-    std::shared_ptr<FMStatement> statement = cachedStatementFor(sql);
+    std::shared_ptr<FMStatement> statement;
     sqlite3_stmt* handle = nullptr;
-    if (statement) {
-        handle = statement->statement();
-        statement->reset();
-    } else {
-        handle = prepare(sql, "executeUpdate");
-        if (!handle) {
-            inUse_ = false;
-            return fail();
-        }
-    }
-    if (!bindArguments(handle, args, "executeUpdate", sql)) {
-        if (!statement) sqlite3_finalize(handle);
-        inUse_ = false;
-        return fail();
-    }
+    if (!readyStatement(sql, args, "executeUpdate", statement, handle)) return fail();
 
-    FMBusyRetry retry(busyRetryTimeout);
     bool gaveUp = false;
-    int rc;
-    for (;;) {
-        rc = sqlite3_step(handle);
-        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-            if (rc == SQLITE_LOCKED) {
-                int resetRc = sqlite3_reset(handle);
-                if (resetRc != SQLITE_LOCKED) {
-                    libraryLog(hvn::format("Unexpected result from sqlite3_reset (%d) eu", resetRc));
-                }
-            }
-            if (retry.again()) continue;
-            logBusy("executeUpdate", __LINE__);
-            gaveUp = true;
-        }
-        break;
-    }
+    int rc = stepUnderBusyRetry(handle, "executeUpdate", "eu", gaveUp);
     if (rc == SQLITE_ROW) {
         assertion("rc!=SQLITE_ROW");
     } else if (rc != SQLITE_DONE && !gaveUp) {

@@ -165,6 +165,13 @@ private:
     bool bindArguments(sqlite3_stmt* statement, const std::vector<hvn::Value>& args, const char* operation,
                        const std::string& sql);
     void bindObject(const hvn::Value& object, int column, sqlite3_stmt* statement);
+    // Steps 1 to 5 of running sql: sets inUse, takes the cached statement or prepares one,
+    // binds args. On failure clears inUse and returns false (the error is reported).
+    bool readyStatement(const std::string& sql, const std::vector<hvn::Value>& args, const char* operation,
+                        std::shared_ptr<FMStatement>& statement, sqlite3_stmt*& handle);
+    // Steps the statement under the busy retry rule (resetting after LOCKED, the reset's
+    // unexpected answer logged with resetTag); gaveUp is set when the bound was reached.
+    int stepUnderBusyRetry(sqlite3_stmt* handle, const char* operation, const char* resetTag, bool& gaveUp);
     void clearCachedStatements();
     void closeOpenResultSets();
 };

@@ -42,24 +42,8 @@ void FMResultSet::close() {
 bool FMResultSet::next() {
     if (!statement_ || !statement_->statement() || !parentDB_) return false;
     sqlite3_stmt* handle = statement_->statement();
-    FMBusyRetry retry(parentDB_->busyRetryTimeout);
     bool gaveUp = false;
-    int rc;
-    for (;;) {
-        rc = sqlite3_step(handle);
-        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-            if (rc == SQLITE_LOCKED) {
-                int resetRc = sqlite3_reset(handle);
-                if (resetRc != SQLITE_LOCKED) {
-                    libraryLog(hvn::format("Unexpected result from sqlite3_reset (%d) rs", resetRc));
-                }
-            }
-            if (retry.again()) continue;
-            parentDB_->logBusy("next", __LINE__);
-            gaveUp = true;
-        }
-        break;
-    }
+    int rc = parentDB_->stepUnderBusyRetry(handle, "next", "rs", gaveUp);
     if (rc == SQLITE_ROW) return true;
     if (rc != SQLITE_DONE && !gaveUp) {
         const char* message = sqlite3_errmsg(parentDB_->db());
