@@ -198,19 +198,23 @@ HVNModuleCleanRule HVNCleanRules::trashRule() {
     return {removeTrash, pruneTickedChildren};
 }
 
-void HVNCleanRules::pruneGroupAware(HVNNodeList& list) {
+namespace {
+
+// Ticked children leave their groups and groups left empty leave the list; with
+// dropTickedLeaves, a ticked top node without children leaves it too.
+void pruneGroups(HVNNodeList& list, bool dropTickedLeaves) {
     for (auto it = list.begin(); it != list.end();) {
         auto& top = *it;
         if (!top->children().empty()) {
             HVNNodeList children = top->children();
             for (const auto& child : children) {
-                if (isTicked(*child)) top->removeObjectFromChildren(child);
+                if (HVNCleanRules::isTicked(*child)) top->removeObjectFromChildren(child);
             }
             if (top->children().empty()) {
                 it = list.erase(it);
                 continue;
             }
-        } else if (isTicked(*top)) {
+        } else if (dropTickedLeaves && HVNCleanRules::isTicked(*top)) {
             it = list.erase(it);
             continue;
         }
@@ -218,28 +222,17 @@ void HVNCleanRules::pruneGroupAware(HVNNodeList& list) {
     }
 }
 
+}  // namespace
+
+void HVNCleanRules::pruneGroupAware(HVNNodeList& list) { pruneGroups(list, true); }
+
 void HVNCleanRules::pruneFlat(HVNNodeList& list) {
     list.erase(std::remove_if(list.begin(), list.end(),
                               [](const HVNScaneOuputObjectPtr& n) { return isTicked(*n); }),
                list.end());
 }
 
-void HVNCleanRules::pruneTickedChildren(HVNNodeList& list) {
-    for (auto it = list.begin(); it != list.end();) {
-        auto& top = *it;
-        if (!top->children().empty()) {
-            HVNNodeList children = top->children();
-            for (const auto& child : children) {
-                if (isTicked(*child)) top->removeObjectFromChildren(child);
-            }
-            if (top->children().empty()) {
-                it = list.erase(it);
-                continue;
-            }
-        }
-        ++it;
-    }
-}
+void HVNCleanRules::pruneTickedChildren(HVNNodeList& list) { pruneGroups(list, false); }
 
 const HVNModuleCleanRule* HVNCleanRules::ruleFor(int32_t module) {
     using M = HVNModuleInfo;
