@@ -29,19 +29,6 @@ struct Recorder : HVNScanResultDelegate {
 
 class TrashCleannerTest : public RootsTest {
 protected:
-    void SetUp() override {
-        const char* v = std::getenv("XDG_DATA_HOME");
-        had_ = v != nullptr;
-        if (v) old_ = v;
-        unsetenv("XDG_DATA_HOME");
-    }
-    void TearDown() override {
-        if (had_) {
-            setenv("XDG_DATA_HOME", old_.c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
-    }
 
     std::string home(const std::string& rel) const { return roots.home() + "/" + rel; }
     std::string volume(const std::string& name) const { return roots.root() + "/Volumes/" + name; }
@@ -78,9 +65,6 @@ protected:
         for (const auto& c : group->children()) m[c->name()] = c;
         return m;
     }
-
-    bool had_ = false;
-    std::string old_;
 };
 
 }  // namespace

@@ -16,30 +16,14 @@ namespace Trash = hvn::Trash;
 
 namespace {
 
-// Keeps XDG_DATA_HOME as the test found it.
 class TrashTest : public RootsTest {
 protected:
-    void SetUp() override {
-        const char* v = std::getenv("XDG_DATA_HOME");
-        had_ = v != nullptr;
-        if (v) old_ = v;
-        unsetenv("XDG_DATA_HOME");
-    }
-    void TearDown() override {
-        if (had_) {
-            setenv("XDG_DATA_HOME", old_.c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
-    }
     std::string readFile(const std::string& p) {
         std::ifstream in(p);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
-    bool had_ = false;
-    std::string old_;
 };
 
 }  // namespace

@@ -47,6 +47,11 @@ TempRoots::TempRoots() {
     setenv("HOME", home_.c_str(), 1);
     setenv("HALVORN_ROOT", root_.c_str(), 1);
     setenv("HALVORN_BUNDLE", HALVORN_TEST_BUNDLE, 1);
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const char* v = std::getenv(name);
+        oldXdg_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        unsetenv(name);
+    }
 }
 
 TempRoots::~TempRoots() {
@@ -54,6 +59,7 @@ TempRoots::~TempRoots() {
     restoreEnv("HOME", oldHome_, hadHome_);
     restoreEnv("HALVORN_ROOT", oldRoot_, hadRoot_);
     restoreEnv("HALVORN_BUNDLE", oldBundle_, hadBundle_);
+    for (const auto& [name, value] : oldXdg_) restoreEnv(name.c_str(), value.value_or(""), value.has_value());
     std::error_code ec;
     // Make everything removable again (tests may have taken permissions away).
     for (auto it = fs::recursive_directory_iterator(base_, fs::directory_options::skip_permission_denied, ec);

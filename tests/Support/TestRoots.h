@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <string>
 
 namespace hvn::test {
 
 class TempRoots {
 public:
-    TempRoots();   // creates <tmp>/home and <tmp>/root and points the environment at them
+    // Creates <tmp>/home and <tmp>/root and points the environment at them; the XDG base
+    // directory variables are unset, so their defaults lie below the temporary home.
+    TempRoots();
     ~TempRoots();  // restores the environment and removes the folder
     TempRoots(const TempRoots&) = delete;
     TempRoots& operator=(const TempRoots&) = delete;
@@ -29,6 +34,7 @@ private:
     std::string base_, home_, root_;
     std::string oldHome_, oldRoot_, oldBundle_;
     bool hadHome_ = false, hadRoot_ = false, hadBundle_ = false;
+    std::vector<std::pair<std::string, std::optional<std::string>>> oldXdg_;
 };
 
 // A GoogleTest fixture holding TempRoots.
