@@ -117,8 +117,12 @@ TEST_F(CacheScannerTest, StopRightAfterStartReachesTasksNotYetHandedOver) {
     NotificationCounter finished(kScanFinishNotification);
     HVNCacheScanner queue;
     std::vector<std::shared_ptr<FakeScanOperation>> ops;
+    // The gate never opens: a task ends only when the stop reaches it, whether it had
+    // been handed to the operation queue already or not.
+    std::atomic<int> closedGate{0};
     for (int i = 0; i < 4; ++i) {
         ops.push_back(std::make_shared<FakeScanOperation>(&queue, i, makeNodes({"x"})));
+        ops.back()->startGate = &closedGate;
         queue.addOperation(ops.back());
     }
     queue.start();
