@@ -132,6 +132,38 @@ TEST_F(CacheScannerTest, StopRightAfterStartReachesTasksNotYetHandedOver) {
     EXPECT_FALSE(queue.hasData());
 }
 
+// Reports after it was cancelled, as a scan does that passed its last check just before
+// the stop.
+class LateReporter : public hvn::Operation {
+public:
+    explicit LateReporter(HVNScanResultDelegate* target) : target_(target) {}
+    void main() override {
+        started.store(true);
+        while (!isCancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        target_->finishScan(makeNodes({"stale"}), 9);
+    }
+    std::atomic<bool> started{false};
+
+private:
+    HVNScanResultDelegate* target_;
+};
+
+TEST_F(CacheScannerTest, ANewRunAfterAStopGetsNoResultsOfTheStoppedOne) {
+    NotificationCounter finished(kScanFinishNotification);
+    HVNCacheScanner queue;
+    auto late = std::make_shared<LateReporter>(&queue);
+    queue.addOperation(late);
+    queue.start();
+    ASSERT_TRUE(hvn::RunLoop::main().runUntil([&] { return late->started.load(); }, 10));
+    queue.stop();
+    queue.addOperation(std::make_shared<FakeScanOperation>(&queue, 1, makeNodes({"fresh"})));
+    queue.start();
+    ASSERT_TRUE(finished.waitFor(2));
+    EXPECT_FALSE(queue.isRunning());
+    EXPECT_EQ(queue.modules(), std::vector<int32_t>{1});
+}
+
 TEST_F(CacheScannerTest, DiskQueuePostsDiskCheckWhenOnlyTheVerifyTaskIsLeft) {
     NotificationCounter diskCheck(kDiskCheckNotification);
     NotificationCounter finished(kScanFinishNotification);

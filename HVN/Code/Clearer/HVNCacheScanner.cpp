@@ -33,6 +33,7 @@ size_t HVNCacheScanner::pendingTaskCount() const {
 
 void HVNCacheScanner::start() {
     reapFinishedRuns();
+    waitForStoppedRuns();
     auto run = std::make_unique<Run>();
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -72,11 +73,25 @@ void HVNCacheScanner::reapFinishedRuns() {
     }
 }
 
+void HVNCacheScanner::waitForStoppedRuns() {
+    // Cancelled operations end at their next check, so this wait is short.
+    std::lock_guard<std::mutex> guard(runsMutex_);
+    for (auto it = runs_.begin(); it != runs_.end();) {
+        if ((*it)->stopped.load()) {
+            if ((*it)->thread.joinable()) (*it)->thread.join();
+            it = runs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void HVNCacheScanner::stop() {
     {
         std::lock_guard<std::mutex> guard(runsMutex_);
         for (auto& run : runs_) {
             if (run->done.load()) continue;
+            run->stopped.store(true);
             for (auto& op : run->operations) op->cancel();
         }
     }

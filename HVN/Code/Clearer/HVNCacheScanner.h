@@ -50,7 +50,9 @@ public:
 
     // --- Runs ---
     // Begins a run of the tasks added so far (also of none): clears finishTask and the
-    // results, and starts the waiting thread. Returns at once.
+    // results, and starts the waiting thread. A run that was stopped is first waited for,
+    // so that none of its operations can report into the new run's results; otherwise it
+    // returns at once.
     void start();
     // Cancels every operation of the queue (queued, running, and those of a run whose
     // thread has not handed them over yet). Any thread.
@@ -92,9 +94,11 @@ private:
         std::vector<std::shared_ptr<hvn::Operation>> operations;
         std::thread thread;
         std::atomic<bool> done{false};
+        std::atomic<bool> stopped{false};
     };
     void runTasks(Run& run);
     void reapFinishedRuns();
+    void waitForStoppedRuns();
 
     hvn::OperationQueue queue_;
     mutable std::mutex lock_;                                  // the results and the task lists
