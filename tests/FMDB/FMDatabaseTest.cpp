@@ -13,30 +13,14 @@
 #include "Platform/Log.h"
 #include "Sentrel/VirusDatabase.h"
 #include "Sentrel/VirusDatabaseAdditions.h"
+#include "Support/LogLines.h"
 #include "Support/TestRoots.h"
 
 namespace {
 
 using hvn::Value;
 
-// Collects the log lines written while it lives.
-class LogLines {
-public:
-    LogLines() {
-        previous_ = hvn::Log::setSink([this](const std::string& l) { lines.push_back(l); });
-    }
-    ~LogLines() { hvn::Log::setSink(std::move(previous_)); }
-    bool contains(const std::string& text) const {
-        for (const auto& l : lines) {
-            if (l.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-    std::vector<std::string> lines;
-
-private:
-    hvn::Log::Sink previous_;
-};
+using hvn::test::LogLines;
 
 class FMDatabaseTest : public hvn::test::RootsTest {
 protected:
@@ -383,7 +367,7 @@ TEST_F(FMDatabaseTest, BusyDatabaseGivesUpInsteadOfWaitingForever) {
     EXPECT_TRUE(log.contains("next:"));
     EXPECT_TRUE(log.contains("executeUpdate:"));
     EXPECT_TRUE(log.contains("Database busy (" + path() + ")"));
-    EXPECT_TRUE(std::find(log.lines.begin(), log.lines.end(), "Database busy") != log.lines.end());
+    EXPECT_TRUE(log.hasLine("Database busy"));
 
     // An explicit limit counts attempts; preparing meets the lock too.
     FMDatabase limited(path());
@@ -423,7 +407,7 @@ TEST_F(FMDatabaseTest, OnlyTheLibraryInstanceWritesLogLines) {
         misuse(program);
         program.logsErrors = true;
         program.executeQuery("selec nothing");
-        EXPECT_TRUE(log.lines.empty());
+        EXPECT_TRUE(log.lines().empty());
     }
     LogLines log;
     VirusDatabase library(path() + "2");
@@ -436,7 +420,7 @@ TEST_F(FMDatabaseTest, OnlyTheLibraryInstanceWritesLogLines) {
     EXPECT_TRUE(log.contains("Unknown error calling sqlite3_step (19: UNIQUE constraint failed: k.x) eu"));
     EXPECT_TRUE(log.contains("DB Query: insert into k values (1)"));
 
-    log.lines.clear();
+    log.clear();
     library.logsErrors = true;
     library.traceExecution = true;
     EXPECT_EQ(library.executeQuery("selec nothing"), nullptr);
@@ -448,7 +432,7 @@ TEST_F(FMDatabaseTest, OnlyTheLibraryInstanceWritesLogLines) {
 
     // Run-time errors while stepping, a row read after the end, a statement left unfinalized.
     library.traceExecution = false;
-    log.lines.clear();
+    log.clear();
     EXPECT_FALSE(library.executeUpdate("insert into k select abs(-9223372036854775807 - 1)"));
     EXPECT_TRUE(log.contains("Error calling sqlite3_step (1: integer overflow) SQLITE_ERROR"));
     auto overflow = library.executeQuery("select abs(-9223372036854775807 - 1)");

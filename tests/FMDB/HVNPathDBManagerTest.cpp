@@ -11,28 +11,14 @@
 #include "HVN/Code/Public/EncryptManager.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
+#include "Support/LogLines.h"
 #include "Support/TestRoots.h"
 
 namespace {
 
 using hvn::Value;
 
-class LogLines {
-public:
-    LogLines() {
-        previous_ = hvn::Log::setSink([this](const std::string& l) { lines.push_back(l); });
-    }
-    ~LogLines() { hvn::Log::setSink(std::move(previous_)); }
-    size_t count(const std::string& text) const {
-        size_t n = 0;
-        for (const auto& l : lines) n += l.find(text) != std::string::npos;
-        return n;
-    }
-    std::vector<std::string> lines;
-
-private:
-    hvn::Log::Sink previous_;
-};
+using hvn::test::LogLines;
 
 struct Rule {
     std::string catalog, path, keyvalue, keyword;
@@ -161,21 +147,21 @@ TEST_F(HVNPathDBManagerTest, EncryptCheckClearAndDecryptRoundTrip) {
     {
         LogLines log;
         ASSERT_TRUE(manager.encryptDB());
-        EXPECT_EQ(log.lines,
+        EXPECT_EQ(log.lines(),
                   (std::vector<std::string>{"加密开始", "加密【搜索路径】开始", "加密【搜索路径】完成",
                                             "加密【系统优化】开始", "加密【系统优化】完成", "加密完成"}));
     }
     {
         LogLines log;
         EXPECT_EQ(manager.checkDataValidation(), 0u);
-        EXPECT_EQ(log.lines, (std::vector<std::string>{"数据验证开始", "数据验证【搜索路径】开始",
+        EXPECT_EQ(log.lines(), (std::vector<std::string>{"数据验证开始", "数据验证【搜索路径】开始",
                                                        "数据验证【搜索路径】完成", "数据验证【系统优化】开始",
                                                        "数据验证【系统优化】完成", "数据验证结束"}));
     }
     {
         LogLines log;
         ASSERT_TRUE(manager.cleanReadedFiledForPathTable());
-        EXPECT_EQ(log.lines, std::vector<std::string>{"可读字段清空完成"});
+        EXPECT_EQ(log.lines(), std::vector<std::string>{"可读字段清空完成"});
     }
     EXPECT_EQ(sql("select path || keyvalue || keyword || '|' from HVNCLean"), "|\n|\n");
     EXPECT_EQ(sql("select config_file_path || item_name_cn || item_key || '|' from HVN_SYS_OPT"), "|\n");
@@ -202,8 +188,8 @@ TEST_F(HVNPathDBManagerTest, EncryptCheckClearAndDecryptRoundTrip) {
     {
         LogLines log;
         ASSERT_TRUE(manager.decryptDB());
-        EXPECT_EQ(log.lines.front(), "解密开始");
-        EXPECT_EQ(log.lines.back(), "解密完成");
+        EXPECT_EQ(log.lines().front(), "解密开始");
+        EXPECT_EQ(log.lines().back(), "解密完成");
     }
     EXPECT_EQ(sql("select path, keyvalue, keyword, path_encrypt is null from HVNCLean"),
               "~/Library/Caches||NULL|1\n~/Library/Safari|History|History.db|1\n");

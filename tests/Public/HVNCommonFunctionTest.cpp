@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "Platform/Log.h"
@@ -12,6 +11,7 @@
 #include "Platform/PropertyList.h"
 #include "Platform/RunLoop.h"
 #include "Platform/UserDefaults.h"
+#include "Support/LogLines.h"
 #include "Support/TestRoots.h"
 
 using hvn::Value;
@@ -99,25 +99,20 @@ TEST_F(CommonFunctionRootsTest, FileSizeIsTheItemsOwnLength) {
 }
 
 TEST_F(CommonFunctionRootsTest, InstallRecordReadsAndWrites) {
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
-    auto old = hvn::Log::setSink([&](const std::string& l) {
-        std::lock_guard<std::mutex> g(linesMutex);
-        lines.push_back(l);
-    });
+    hvn::test::LogLines log;
     const std::string path = HVNCommonFunction::getVersionFilePath();
     EXPECT_EQ(path, roots.home() + "/Library/Calendars/CalendaStates.plist");
 
     // Missing record: empty text and a log line.
     EXPECT_EQ(HVNCommonFunction::getVersionNoFromCalendarStates(), std::optional<std::string>(""));
     EXPECT_EQ(HVNCommonFunction::getActiveTimeFromCalendarStates(), std::optional<std::string>(""));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Version File is not exist"), 2);
+    EXPECT_EQ(log.countLine("Version File is not exist"), 2u);
 
     // A new record made by the active-time report holds only "activeTime".
     HVNCommonFunction::saveOrUpdateActiveTime("2014-05");
     EXPECT_EQ(*hvn::PropertyList::readFile(path), Value(hvn::Dictionary{{"activeTime", Value("2014-05")}}));
     EXPECT_EQ(HVNCommonFunction::getVersionNoFromCalendarStates(), std::nullopt);  // readable, no key
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Save version file to " + path), lines.end());
+    EXPECT_TRUE(log.hasLine("Save version file to " + path));
 
     HVNCommonFunction::saveOrUpdateVersionFile();
     EXPECT_EQ(HVNCommonFunction::getVersionNoFromCalendarStates(), HVNCommonFunction::getProjectVersion());
@@ -129,7 +124,6 @@ TEST_F(CommonFunctionRootsTest, InstallRecordReadsAndWrites) {
     EXPECT_EQ(HVNCommonFunction::getActiveTimeFromCalendarStates(), std::optional<std::string>(""));
     EXPECT_FALSE(HVNCommonFunction::getProjectVersion().empty());
     EXPECT_EQ(HVNCommonFunction::getVersionNoFromCalendarStates(), HVNCommonFunction::getProjectVersion());
-    hvn::Log::setSink(old);
 }
 
 TEST_F(CommonFunctionRootsTest, BundleAndUserInformation) {

@@ -12,6 +12,7 @@
 #include "Platform/FileManager.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
+#include "Support/LogLines.h"
 #include "Support/TestRoots.h"
 
 namespace fs = std::filesystem;
@@ -55,10 +56,6 @@ protected:
                 if (name != hvn::kDaemonConnectionName) return nullptr;
                 return reachable || fs::exists(marker()) ? daemon : nullptr;
             });
-        oldSink_ = hvn::Log::setSink([this](const std::string& line) {
-            std::lock_guard lock(linesMutex_);
-            lines_.push_back(line);
-        });
         if (const char* a = std::getenv("HALVORN_AUTH")) oldAuth_ = a;
         // A bundle of our own (with a blank in its path), so that no test ever runs an
         // install script of the real bundle.
@@ -70,7 +67,6 @@ protected:
     void TearDown() override {
         ReomveFile::setSleepFunction(oldSleep_);
         hvn::DaemonConnection::setLookupForTesting(oldLookup_);
-        hvn::Log::setSink(oldSink_);
         if (oldAuth_) {
             setenv("HALVORN_AUTH", oldAuth_->c_str(), 1);
         } else {
@@ -85,14 +81,8 @@ protected:
     std::string cache(const std::string& sub) const { return roots.home() + "/Library/Caches/" + sub; }
     static bool exists(const std::string& p) { return hvn::FileManager::fileExistsAtPath(p, nullptr, false); }
 
-    int installAttempts() {
-        std::lock_guard lock(linesMutex_);
-        return static_cast<int>(std::count(lines_.begin(), lines_.end(), "installDaemon start"));
-    }
-    bool logged(const std::string& line) {
-        std::lock_guard lock(linesMutex_);
-        return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-    }
+    int installAttempts() const { return static_cast<int>(log_.countLine("installDaemon start")); }
+    bool logged(const std::string& line) const { return log_.hasLine(line); }
 
     // Paths that need not exist (the fake daemon only records them).
     std::vector<std::string> paths(size_t n) const {
@@ -126,10 +116,8 @@ protected:
 private:
     ReomveFile::SleepFunction oldSleep_;
     hvn::DaemonConnection::Lookup oldLookup_;
-    hvn::Log::Sink oldSink_;
     std::optional<std::string> oldAuth_;
-    std::mutex linesMutex_;
-    std::vector<std::string> lines_;
+    hvn::test::LogLines log_;
 };
 
 }  // namespace
