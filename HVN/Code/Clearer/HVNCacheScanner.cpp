@@ -9,11 +9,7 @@ HVNCacheScanner::HVNCacheScanner(bool disc) : isDisc(disc) {}
 
 HVNCacheScanner::~HVNCacheScanner() {
     stop();
-    std::lock_guard<std::mutex> guard(runsMutex_);
-    for (auto& run : runs_) {
-        if (run->thread.joinable()) run->thread.join();
-    }
-    runs_.clear();
+    joinRunsWhere([](const Run&) { return true; });
 }
 
 void HVNCacheScanner::addFileScanTask(std::vector<HVNScanInputObjectPtr> requests, int32_t module) {
@@ -32,8 +28,9 @@ size_t HVNCacheScanner::pendingTaskCount() const {
 }
 
 void HVNCacheScanner::start() {
-    reapFinishedRuns();
-    waitForStoppedRuns();
+    // Runs that ended are forgotten; stopped ones are waited for (their cancelled
+    // operations end at their next check, so this is short).
+    joinRunsWhere([](const Run& run) { return run.done.load() || run.stopped.load(); });
     auto run = std::make_unique<Run>();
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -61,23 +58,10 @@ void HVNCacheScanner::runTasks(Run& run) {
     hvn::NotificationCenter::defaultCenter().postOnMainThread(kScanFinishNotification);
 }
 
-void HVNCacheScanner::reapFinishedRuns() {
+void HVNCacheScanner::joinRunsWhere(const std::function<bool(const Run&)>& which) {
     std::lock_guard<std::mutex> guard(runsMutex_);
     for (auto it = runs_.begin(); it != runs_.end();) {
-        if ((*it)->done.load()) {
-            if ((*it)->thread.joinable()) (*it)->thread.join();
-            it = runs_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void HVNCacheScanner::waitForStoppedRuns() {
-    // Cancelled operations end at their next check, so this wait is short.
-    std::lock_guard<std::mutex> guard(runsMutex_);
-    for (auto it = runs_.begin(); it != runs_.end();) {
-        if ((*it)->stopped.load()) {
+        if (which(**it)) {
             if ((*it)->thread.joinable()) (*it)->thread.join();
             it = runs_.erase(it);
         } else {

@@ -97,8 +97,8 @@ private:
         std::atomic<bool> stopped{false};
     };
     void runTasks(Run& run);
-    void reapFinishedRuns();
-    void waitForStoppedRuns();
+    // Joins the waiting threads of the runs `which` selects and forgets those runs.
+    void joinRunsWhere(const std::function<bool(const Run&)>& which);
 
     hvn::OperationQueue queue_;
     mutable std::mutex lock_;                                  // the results and the task lists
