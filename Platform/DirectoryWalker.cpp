@@ -42,6 +42,10 @@ DirectoryWalker::EntryType typeFromMode(mode_t m) {
     return DirectoryWalker::EntryType::Other;
 }
 
+// A folder that could not be opened for one of these reasons is simply not there (any
+// more, or not as a folder); other failures make it unreadable.
+bool isMissingFolderError(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
+
 bool isDotOrDotDot(const char* n) {
     return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));
 }
@@ -143,11 +147,31 @@ public:
             fd = ::openat(stack_.front().fd, rel, kOpenFolderFlags);
         }
         if (fd < 0) {
-            unreadable = errno != ENOENT && errno != ENOTDIR && errno != ELOOP;
+            unreadable = !isMissingFolderError(errno);
             path_.resize(top.pathLen);
             return -1;
         }
         return fd;
+    }
+
+    // Walks from the folder open at `fd` (path_ holds its path): readOne(fd, depth) reads
+    // each folder reached, adding the sub-folders to enter, and returns false on a read
+    // error. Unreadable folders are counted in r; the walk ends early when r.stopped is set.
+    template <typename Result, typename ReadOne>
+    void run(int fd, Result& r, ReadOne&& readOne) {
+        int depth = 0;
+        for (;;) {
+            if (fd >= 0) {
+                pushFolder(fd, depth);
+                if (!readOne(fd, depth)) ++r.unreadableFolders;
+                if (r.stopped) return;
+            }
+            bool unreadable = false;
+            fd = next(unreadable);
+            if (fd == -2) return;
+            if (unreadable) ++r.unreadableFolders;
+            depth = static_cast<int>(stack_.size());
+        }
     }
 
     struct Frame {
@@ -173,43 +197,31 @@ SizeResult sizeWalk(int rootFd, std::string_view rootPath, const WalkOptions& op
     r.opened = true;
     Walk w(options);
     w.path_.assign(rootPath);
-    int fd = rootFd;
-    int depth = 0;
-    for (;;) {
-        if (fd >= 0) {
-            w.pushFolder(fd, depth);
-            ++r.folders;
-            bool ok = w.readFolder(fd, [&](const char* name, unsigned char type) {
-                if (w.stopRequested()) {
-                    r.stopped = true;
-                    return false;
-                }
-                w.tick();
-                if (type == DT_REG || type == DT_UNKNOWN || (type == DT_LNK && options.countLinks)) {
-                    struct ::stat st;
-                    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // vanished
-                    if (S_ISREG(st.st_mode)) {
-                        r.bytes += static_cast<uint64_t>(st.st_size);
-                        ++r.files;
-                    } else if (S_ISLNK(st.st_mode) && options.countLinks) {
-                        r.bytes += static_cast<uint64_t>(st.st_size);
-                    } else if (S_ISDIR(st.st_mode)) {
-                        w.addPending(name);
-                    }
-                } else if (type == DT_DIR) {
+    w.run(rootFd, r, [&](int fd, int) {
+        ++r.folders;
+        return w.readFolder(fd, [&](const char* name, unsigned char type) {
+            if (w.stopRequested()) {
+                r.stopped = true;
+                return false;
+            }
+            w.tick();
+            if (type == DT_REG || type == DT_UNKNOWN || (type == DT_LNK && options.countLinks)) {
+                struct ::stat st;
+                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // vanished
+                if (S_ISREG(st.st_mode)) {
+                    r.bytes += static_cast<uint64_t>(st.st_size);
+                    ++r.files;
+                } else if (S_ISLNK(st.st_mode) && options.countLinks) {
+                    r.bytes += static_cast<uint64_t>(st.st_size);
+                } else if (S_ISDIR(st.st_mode)) {
                     w.addPending(name);
                 }
-                return true;
-            });
-            if (!ok) ++r.unreadableFolders;
-            if (r.stopped) return r;
-        }
-        bool unreadable = false;
-        fd = w.next(unreadable);
-        if (fd == -2) break;
-        if (unreadable) ++r.unreadableFolders;
-        depth = static_cast<int>(w.stack_.size());
-    }
+            } else if (type == DT_DIR) {
+                w.addPending(name);
+            }
+            return true;
+        });
+    });
     return r;
 }
 
@@ -224,7 +236,7 @@ SizeResult DirectoryWalker::totalSizeAt(int parentFd, const char* name, std::str
     int fd = ::openat(parentFd, name, kOpenFolderFlags);
     if (fd < 0) {
         SizeResult r;
-        if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) r.unreadableFolders = 1;
+        if (!isMissingFolderError(errno)) r.unreadableFolders = 1;
         return r;
     }
     if (parentPath.empty()) return sizeWalk(fd, name, options);
@@ -257,52 +269,40 @@ DirectoryWalker::VisitResult DirectoryWalker::visitEntries(const std::string& fo
     int fd = ::open(folder.c_str(),
                     options.followStartLink ? O_RDONLY | O_DIRECTORY | O_CLOEXEC : kOpenFolderFlags);
     if (fd < 0) {
-        if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) r.unreadableFolders = 1;
+        if (!isMissingFolderError(errno)) r.unreadableFolders = 1;
         return r;
     }
     r.opened = true;
     Walk w(options);
     w.path_ = folder;
-    int depth = 0;
-    for (;;) {
-        if (fd >= 0) {
-            w.pushFolder(fd, depth);
-            const int folderFd = fd;
-            bool ok = w.readFolder(fd, [&](const char* name, unsigned char type) {
-                if (w.stopRequested()) {
-                    r.stopped = true;
-                    return false;
-                }
-                w.tick();
-                Entry e;
-                e.folder_ = w.path_;
-                e.name_ = name;
-                e.depth_ = depth;
-                e.fd_ = folderFd;
-                if (type == DT_UNKNOWN) {
-                    if (!e.stat()) return true;  // vanished
-                    e.type_ = typeFromMode(e.st_.st_mode);
-                } else {
-                    e.type_ = typeFromDirent(type);
-                }
-                ++r.entries;
-                Visit v = visitor(e);
-                if (v == Visit::Stop) {
-                    r.stopped = true;
-                    return false;
-                }
-                if (recursive && v == Visit::Continue && e.type_ == EntryType::Directory) w.addPending(name);
-                return true;
-            });
-            if (!ok) ++r.unreadableFolders;
-            if (r.stopped) return r;
-        }
-        bool unreadable = false;
-        fd = w.next(unreadable);
-        if (fd == -2) break;
-        if (unreadable) ++r.unreadableFolders;
-        depth = static_cast<int>(w.stack_.size());
-    }
+    w.run(fd, r, [&](int folderFd, int depth) {
+        return w.readFolder(folderFd, [&](const char* name, unsigned char type) {
+            if (w.stopRequested()) {
+                r.stopped = true;
+                return false;
+            }
+            w.tick();
+            Entry e;
+            e.folder_ = w.path_;
+            e.name_ = name;
+            e.depth_ = depth;
+            e.fd_ = folderFd;
+            if (type == DT_UNKNOWN) {
+                if (!e.stat()) return true;  // vanished
+                e.type_ = typeFromMode(e.st_.st_mode);
+            } else {
+                e.type_ = typeFromDirent(type);
+            }
+            ++r.entries;
+            Visit v = visitor(e);
+            if (v == Visit::Stop) {
+                r.stopped = true;
+                return false;
+            }
+            if (recursive && v == Visit::Continue && e.type_ == EntryType::Directory) w.addPending(name);
+            return true;
+        });
+    });
     return r;
 }
 
