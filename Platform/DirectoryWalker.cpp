@@ -44,7 +44,9 @@ DirectoryWalker::EntryType typeFromMode(mode_t m) {
 
 // A folder that could not be opened for one of these reasons is simply not there (any
 // more, or not as a folder); other failures make it unreadable.
-bool isMissingFolderError(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
+bool isMissingFolderError(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
 
 bool isDotOrDotDot(const char* n) {
     return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));

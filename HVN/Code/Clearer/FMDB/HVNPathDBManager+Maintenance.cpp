@@ -2,6 +2,9 @@
 // that run them. They live here, in the engine library, because they need the manager; the
 // field encryption itself stays in the database layer below.
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
+
+#include <functional>
+
 #include "HVN/Code/Public/EncryptManager.h"
 #include "Platform/Log.h"
 
@@ -32,6 +35,16 @@ void compare(const char* format, const std::optional<std::string>& plain,
     }
 }
 
+// Runs body (true when each of its statements succeeded) in one transaction: committed when
+// all succeeded, rolled back otherwise.
+bool inTransaction(FMDatabase& db, const std::function<bool()>& body) {
+    bool ok = db.beginTransaction();
+    ok = body() && ok;
+    if (ok) return db.commit();
+    db.rollback();
+    return false;
+}
+
 }  // namespace
 
 bool HVNPathDBManager::encryptDB() {
@@ -39,34 +52,37 @@ bool HVNPathDBManager::encryptDB() {
     auto rules = getAllPathData();
     if (!openDatabase(*db_)) return false;
     hvn::Log::write("加密【搜索路径】开始");
-    bool ok = db_->beginTransaction();
-    for (auto& rule : rules) {
-        ok = db_->executeUpdate(
-                 "UPDATE HVNCLean set path_encrypt = ?  , keyvalue_encrypt = ? , keyword_encrypt = ? where "
-                 "auto_id = ? ",
-                 {blockOf(rule->path()), blockOf(rule->keyValue()), blockOf(rule->keyWord()),
-                  hvn::Value(static_cast<long long>(rule->autoId))}) &&
-             ok;
-    }
-    ok = (ok ? db_->commit() : (db_->rollback(), false));
+    bool ok = inTransaction(*db_, [&] {
+        bool all = true;
+        for (auto& rule : rules) {
+            all = db_->executeUpdate(
+                      "UPDATE HVNCLean set path_encrypt = ?  , keyvalue_encrypt = ? , keyword_encrypt = ? "
+                      "where auto_id = ? ",
+                      {blockOf(rule->path()), blockOf(rule->keyValue()), blockOf(rule->keyWord()),
+                       hvn::Value(static_cast<long long>(rule->autoId))}) &&
+                  all;
+        }
+        return all;
+    });
     hvn::Log::write("加密【搜索路径】完成");
 
     auto options = getSysOptData();
     if (!openDatabase(*db_)) return false;
     hvn::Log::write("加密【系统优化】开始");
-    bool optionsOk = db_->beginTransaction();
-    for (auto& option : options) {
-        optionsOk =
-            db_->executeUpdate(
-                "UPDATE HVN_SYS_OPT set config_file_path_encrypt = ?  , item_name_cn_encrypt = ? , "
-                "item_name_en_encrypt = ? , item_key_encrypt = ? , item_value_encrypt = ?  where auto_id = "
-                "? ",
-                {blockOf(option->config_file_path()), blockOf(option->item_name_cn()),
-                 blockOf(option->item_name_en()), blockOf(option->item_key()), blockOf(option->item_value()),
-                 hvn::Value(static_cast<long long>(option->auto_id))}) &&
-            optionsOk;
-    }
-    optionsOk = (optionsOk ? db_->commit() : (db_->rollback(), false));
+    bool optionsOk = inTransaction(*db_, [&] {
+        bool all = true;
+        for (auto& option : options) {
+            all = db_->executeUpdate(
+                      "UPDATE HVN_SYS_OPT set config_file_path_encrypt = ?  , item_name_cn_encrypt = ? , "
+                      "item_name_en_encrypt = ? , item_key_encrypt = ? , item_value_encrypt = ?  where "
+                      "auto_id = ? ",
+                      {blockOf(option->config_file_path()), blockOf(option->item_name_cn()),
+                       blockOf(option->item_name_en()), blockOf(option->item_key()),
+                       blockOf(option->item_value()), hvn::Value(static_cast<long long>(option->auto_id))}) &&
+                  all;
+        }
+        return all;
+    });
     hvn::Log::write("加密【系统优化】完成");
     hvn::Log::write("加密完成");
     db_->close();
@@ -78,39 +94,42 @@ bool HVNPathDBManager::decryptDB() {
     auto rules = getAllPathData();
     if (!openDatabase(*db_)) return false;
     hvn::Log::write("解密【搜索路径】开始");
-    bool ok = db_->beginTransaction();
-    for (auto& rule : rules) {
-        ok = db_->executeUpdate(
-                 "UPDATE HVNCLean set path = ? ,keyvalue = ? , keyword = ? where auto_id = ? ",
-                 {plainOf(rule->pathEncrypt), plainOf(rule->keyValueEncrypt), plainOf(rule->keyWordEncrypt),
-                  hvn::Value(static_cast<long long>(rule->autoId))}) &&
-             ok;
-    }
-    ok = db_->executeUpdate(
-             "UPDATE HVNCLean set path_encrypt = null, keyvalue_encrypt = null , keyword_encrypt = null ") &&
-         ok;
-    ok = (ok ? db_->commit() : (db_->rollback(), false));
+    bool ok = inTransaction(*db_, [&] {
+        bool all = true;
+        for (auto& rule : rules) {
+            all = db_->executeUpdate(
+                      "UPDATE HVNCLean set path = ? ,keyvalue = ? , keyword = ? where auto_id = ? ",
+                      {plainOf(rule->pathEncrypt), plainOf(rule->keyValueEncrypt),
+                       plainOf(rule->keyWordEncrypt), hvn::Value(static_cast<long long>(rule->autoId))}) &&
+                  all;
+        }
+        return db_->executeUpdate(
+                   "UPDATE HVNCLean set path_encrypt = null, keyvalue_encrypt = null , "
+                   "keyword_encrypt = null ") &&
+               all;
+    });
     hvn::Log::write("解密【搜索路径】完成");
 
     auto options = getSysOptData();
     if (!openDatabase(*db_)) return false;
     hvn::Log::write("解密【系统优化】开始");
-    bool optionsOk = db_->beginTransaction();
-    for (auto& option : options) {
-        optionsOk =
-            db_->executeUpdate(
-                "UPDATE HVN_SYS_OPT set config_file_path = ?,item_name_cn = ?,item_name_en = ?,item_key = ?,"
-                "item_value = ? where auto_id = ? ",
-                {plainOf(option->config_file_path_encrypt), plainOf(option->item_name_cn_encrypt),
-                 plainOf(option->item_name_en_encrypt), plainOf(option->item_key_encrypt),
-                 plainOf(option->item_value_encrypt), hvn::Value(static_cast<long long>(option->auto_id))}) &&
-            optionsOk;
-    }
-    optionsOk = db_->executeUpdate(
-                    "UPDATE HVN_SYS_OPT set config_file_path_encrypt = null, item_name_cn_encrypt = null , "
-                    "item_name_en_encrypt = null  , item_key_encrypt = null  , item_value_encrypt = null ") &&
-                optionsOk;
-    optionsOk = (optionsOk ? db_->commit() : (db_->rollback(), false));
+    bool optionsOk = inTransaction(*db_, [&] {
+        bool all = true;
+        for (auto& option : options) {
+            all = db_->executeUpdate(
+                      "UPDATE HVN_SYS_OPT set config_file_path = ?,item_name_cn = ?,"
+                      "item_name_en = ?,item_key = ?,item_value = ? where auto_id = ? ",
+                      {plainOf(option->config_file_path_encrypt), plainOf(option->item_name_cn_encrypt),
+                       plainOf(option->item_name_en_encrypt), plainOf(option->item_key_encrypt),
+                       plainOf(option->item_value_encrypt),
+                       hvn::Value(static_cast<long long>(option->auto_id))}) &&
+                  all;
+        }
+        return db_->executeUpdate(
+                   "UPDATE HVN_SYS_OPT set config_file_path_encrypt = null, item_name_cn_encrypt = null , "
+                   "item_name_en_encrypt = null  , item_key_encrypt = null  , item_value_encrypt = null ") &&
+               all;
+    });
     hvn::Log::write("解密【系统优化】完成");
     db_->close();
     hvn::Log::write("解密完成");
