@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -19,6 +20,7 @@
 
 #include "CLI/Command.h"
 #include "CLI/Json.h"
+#include "CLI/TerminalText.h"
 #include "HVN/Code/Clearer/FMDB/FMDatabase.h"
 #include "HVN/Code/Clearer/FMDB/FMDatabaseAdditions.h"
 #include "HVN/Code/Clearer/FMDB/FMResultSet.h"
@@ -146,18 +148,20 @@ bool checkRuleDatabase(std::string& error) {
     std::string path = hvn::Bundle::pathForResource("CleanPath", "db");
     if (path.empty()) {
         std::string res = hvn::Bundle::resourcePath();
-        error = "the rule database " + (res.empty() ? std::string("CleanPath.db") : res + "/CleanPath.db") +
+        error = "the rule database " +
+                cli::terminalText(res.empty() ? std::string("CleanPath.db") : res + "/CleanPath.db") +
                 " does not exist";
         return false;
     }
     FMDatabase db(path);
     if (!db.openWithFlags(SQLITE_OPEN_READONLY)) {
-        error = "cannot open the rule database " + path + ": " + db.lastErrorMessage();
+        error = "cannot open the rule database " + cli::terminalText(path) + ": " + db.lastErrorMessage();
         return false;
     }
     auto rs = db.executeQuery("select count(*) from HVNCLean");
     bool ok = rs && rs->next();
-    if (!ok) error = "cannot read the rule database " + path + ": " + db.lastErrorMessage();
+    if (!ok)
+        error = "cannot read the rule database " + cli::terminalText(path) + ": " + db.lastErrorMessage();
     if (rs) rs->close();
     db.close();
     return ok;
@@ -207,10 +211,17 @@ HVNScaneOuputObjectPtr categoryRow(const HVNModuleInfo& info, const HVNNodeList&
     return row;
 }
 
+// Writes text under key and, when it is not UTF-8, its exact bytes under bytesKey: the
+// JSON text replaces what it cannot hold, and a script must be able to name the file again.
+void putFileText(json& j, const char* key, const char* bytesKey, const std::string& text) {
+    j[key] = text;
+    if (auto bytes = cli::json::base64UnlessUtf8(text)) j[bytesKey] = *bytes;
+}
+
 json nodeJson(const HVNScaneOuputObjectPtr& n) {
     json j;
-    j["name"] = n->name();
-    j["filePath"] = n->filePath();
+    putFileText(j, "name", "nameBytes", n->name());
+    putFileText(j, "filePath", "filePathBytes", n->filePath());
     j["fileSize"] = n->fileSize;
     j["isCheck"] = static_cast<int>(n->isCheck);
     if (n->subObjects && !n->subObjects->empty()) {
@@ -255,8 +266,9 @@ public:
             path = path_;
         }
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        std::string line = hvn::format("%s %5.1fs %s", category_.c_str(), secs, path.c_str());
-        if (line.size() > 100) line = line.substr(0, 60) + "..." + line.substr(line.size() - 37);
+        std::string line =
+            hvn::format("%s %5.1fs %s", category_.c_str(), secs, cli::terminalText(path).c_str());
+        if (line.size() > 100) line = shortened(line);
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         std::fflush(stderr);
         drawn_ = true;
@@ -270,6 +282,15 @@ public:
     }
 
 private:
+    // The start and the end of a long line; cut between UTF-8 sequences, never inside one.
+    static std::string shortened(const std::string& line) {
+        auto isContinuation = [&](size_t i) { return (static_cast<unsigned char>(line[i]) & 0xC0) == 0x80; };
+        size_t head = 60, tail = line.size() - 37;
+        while (head > 0 && isContinuation(head)) --head;
+        while (tail < line.size() && isContinuation(tail)) ++tail;
+        return line.substr(0, head) + "..." + line.substr(tail);
+    }
+
     bool enabled_;
     bool drawn_ = false;
     hvn::ObservationToken token_;
@@ -306,6 +327,25 @@ std::string noticeText(int64_t size, int64_t issues) {
     }
     if (issues > 0) return hvn::format("%ld issues have been fixed!", static_cast<long>(issues));
     return "Clean Finish!";
+}
+
+// Why the clean could not remove a path, by path. The clean manager does not give its
+// reasons yet: every entry of "notRemoved" then has an empty reason.
+std::map<std::string, std::string> removalFailureReasons() {
+    return {};
+}
+
+// The entries of "notRemoved": {"filePath", "filePathBytes" when needed, "reason"}.
+json notRemovedJson(const std::vector<std::string>& left, const std::map<std::string, std::string>& reasons) {
+    json list = json::array();
+    for (const auto& path : left) {
+        json entry;
+        putFileText(entry, "filePath", "filePathBytes", path);
+        auto it = reasons.find(path);
+        entry["reason"] = it == reasons.end() ? std::string() : it->second;
+        list.push_back(std::move(entry));
+    }
+    return list;
 }
 
 bool pathStillThere(const std::string& path) {
@@ -594,7 +634,7 @@ int runCare(const cli::Args& args) {
                 stopped ? std::string() : noticeText(tally.cleanedSize(), tally.fixedIssues());
             jclean["notice"] = notice;
             jclean["stopped"] = stopped;
-            jclean["notRemoved"] = left;
+            jclean["notRemoved"] = notRemovedJson(left, removalFailureReasons());
             if (!opt.json) {
                 if (stopped) {
                     std::printf("Clean stopped.\n");
@@ -604,7 +644,7 @@ int runCare(const cli::Args& args) {
                 if (!left.empty()) {
                     // After a stop, what is left was mostly never tried.
                     std::printf(stopped ? "Left in place (%zu):\n" : "Could not be removed (%zu):\n", left.size());
-                    for (const auto& p : left) std::printf("  %s\n", p.c_str());
+                    for (const auto& p : left) std::printf("  %s\n", cli::terminalText(p).c_str());
                 }
             }
             if (!left.empty() || stopped) rc = 1;
@@ -612,7 +652,8 @@ int runCare(const cli::Args& args) {
         doc["clean"] = std::move(jclean);
     }
     if (opt.json) std::printf("%s\n", doc.dump(2, ' ', false, json::error_handler_t::replace).c_str());
-    if (interrupted) rc = 130;
+    // An interrupt at any point (the scan, the prompt or the clean) ends with status 130.
+    if (interrupted || gInterrupted.load()) rc = 130;
     return rc;
 }
 

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <limits>
 
+#include "CLI/Utf8.h"
+
 namespace cli::json {
 
 namespace {
@@ -97,6 +99,11 @@ std::string base64(const hvn::Data& data) {
         out += '=';
     }
     return out;
+}
+
+std::optional<std::string> base64UnlessUtf8(const std::string& text) {
+    if (utf8::isValid(text)) return std::nullopt;
+    return base64(hvn::Data(text.begin(), text.end()));
 }
 
 nlohmann::json toJson(const hvn::Value& value) {

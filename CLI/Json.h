@@ -25,5 +25,9 @@ std::string isoDate(hvn::Date date);
 // A UTC date-time "YYYY-MM-DDTHH:MM:SS[.fraction]Z"; nullopt for any other text.
 std::optional<hvn::Date> parseIsoDate(const std::string& text);
 std::string base64(const hvn::Data& data);
+// The exact bytes of text in base64 when text is not well-formed UTF-8 (see Utf8.h), for
+// a key beside the text itself, whose JSON form shows U+FFFD for the bytes it cannot hold;
+// nullopt when the text is well-formed and so stands for itself.
+std::optional<std::string> base64UnlessUtf8(const std::string& text);
 
 }  // namespace cli::json

@@ -4,16 +4,22 @@
 // against a full listing of both roots before and after.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +28,8 @@
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 #include "Support/TestRoots.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -98,6 +106,38 @@ using Leaves = std::map<std::string, Leaf>;  // by filePath
 
 void PrintTo(const Leaf& l, std::ostream* os) {
     *os << "{" << l.name << ", " << l.size << ", " << l.check << "}";
+}
+
+// Decodes standard base64 with padding; "<bad base64>" for anything else.
+std::string fromBase64(const std::string& text) {
+    static const std::string table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    if (text.size() % 4 != 0) return "<bad base64>";
+    std::string out;
+    for (size_t i = 0; i < text.size(); i += 4) {
+        uint32_t n = 0;
+        int pad = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            const char c = text[i + k];
+            size_t v = table.find(c);
+            if (c == '=' && i + 4 == text.size() && k >= 2) {
+                ++pad;
+                v = 0;
+            } else if (v == std::string::npos || pad > 0) {
+                return "<bad base64>";
+            }
+            n = (n << 6) | static_cast<uint32_t>(v);
+        }
+        out += static_cast<char>(n >> 16);
+        if (pad < 2) out += static_cast<char>((n >> 8) & 0xFF);
+        if (pad < 1) out += static_cast<char>(n & 0xFF);
+    }
+    return out;
+}
+
+// The exact text of a node's key: from its "<key>Bytes" when there is one.
+std::string exact(const json& node, const std::string& key) {
+    if (node.contains(key + "Bytes")) return fromBase64(node[key + "Bytes"]);
+    return node[key];
 }
 
 class CareCommandTest : public hvn::test::RootsTest {
@@ -494,6 +534,176 @@ TEST_F(CareCommandTest, TextReportHasALinePerCategoryAndModuleAndNoProgressOffAT
     }
 }
 
+// A name that is not UTF-8 shows U+FFFD in "name" and "filePath", and keeps its exact
+// bytes in "nameBytes" and "filePathBytes"; two names that differ only in such bytes stay
+// two entries. Well-formed names, accented ones too, have no bytes keys.
+TEST_F(CareCommandTest, NamesThatAreNotUtf8KeepTheirExactBytesInJson) {
+    const std::string ff = "bad\xff.cache", fe = "bad\xfe.cache", accent = "caf\xc3\xa9";
+    file(h(".cache/" + ff + "/data"), 10);
+    file(h(".cache/" + fe + "/data"), 20);
+    file(h(".cache/" + accent + "/data"), 30);
+    json doc = careJson("--only 1");
+    const json* m = module(doc, 1);
+    ASSERT_NE(m, nullptr);
+    std::map<std::string, json> byPath;
+    for (const auto& n : (*m)["items"]) byPath[exact(n, "filePath")] = n;
+    ASSERT_EQ(byPath.size(), 3u) << m->dump();
+    for (const auto& [name, size] : std::vector<std::pair<std::string, int>>{{ff, 10}, {fe, 20}}) {
+        const json& n = byPath[h(".cache/" + name)];
+        EXPECT_EQ(n["name"], "bad\xef\xbf\xbd.cache") << n;
+        EXPECT_EQ(n["filePath"], h(".cache/bad\xef\xbf\xbd.cache")) << n;
+        EXPECT_EQ(exact(n, "name"), name);
+        EXPECT_EQ(n["fileSize"], size);
+    }
+    const json& a = byPath[h(".cache/" + accent)];
+    EXPECT_EQ(a["name"], accent);
+    EXPECT_FALSE(a.contains("nameBytes") || a.contains("filePathBytes")) << a;
+}
+
+// `halvorn care ARGS` as a child with pipes on its standard input, output and error, so that
+// a test can answer the prompt and send signals while it runs.
+class CareChild {
+public:
+    explicit CareChild(const std::string& args) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string v = *e;
+            if (v.rfind("XDG_DATA_HOME=", 0) != 0 && v.rfind("HALVORN_LOG=", 0) != 0 &&
+                v.rfind("HALVORN_AUTH=", 0) != 0) {
+                env.push_back(v);
+            }
+        }
+        env.push_back("HALVORN_LOG=quiet");
+        env.push_back("HALVORN_AUTH=deny");
+        std::vector<std::string> argv = {hvn::test::cliPath(), "care"};
+        std::stringstream ss(args);
+        for (std::string a; ss >> a;) argv.push_back(a);
+        std::vector<char*> envp, argp;
+        for (auto& e : env) envp.push_back(e.data());
+        for (auto& a : argv) argp.push_back(a.data());
+        envp.push_back(nullptr);
+        argp.push_back(nullptr);
+
+        int in[2], out[2], err[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0 || chdir("/") != 0)
+                _exit(126);
+            execve(argp[0], argp.data(), envp.data());
+            _exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        ::close(err[1]);
+        in_ = in[1];
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~CareChild() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : {in_, out_, err_}) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+    bool started() const { return pid_ > 0; }
+
+    // Reads until standard error holds text; false after the timeout or at the end of it.
+    bool waitForError(const std::string& text, std::chrono::seconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (run_.err.find(text) == std::string::npos) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !readSome(static_cast<int>(left.count()))) return false;
+        }
+        return true;
+    }
+    void write(const std::string& text) {
+        ASSERT_EQ(::write(in_, text.data(), text.size()), ssize_t(text.size()));
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    // Reads both outputs to their end and waits for the exit.
+    CareRun finish() {
+        while (readSome(-1)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        status_ = status;
+        run_.rc = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        return run_;
+    }
+
+private:
+    // Waits up to timeoutMs (-1: no limit) for output and reads it; false once both are at
+    // their end, or when nothing came in time.
+    bool readSome(int timeoutMs) {
+        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        if (out_ < 0 && err_ < 0) return false;
+        if (poll(fds, 2, timeoutMs) <= 0) return false;
+        for (auto [fd, text] : {std::pair{&out_, &run_.out}, std::pair{&err_, &run_.err}}) {
+            if (*fd < 0 || !(fds[fd == &out_ ? 0 : 1].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            ssize_t n = ::read(*fd, buf, sizeof buf);
+            if (n > 0) {
+                text->append(buf, static_cast<size_t>(n));
+            } else {
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int status_ = -1;
+    int in_ = -1, out_ = -1, err_ = -1;
+    CareRun run_;
+};
+
+// Ctrl-C during a clean stops it and ends with status 130, as during a scan; what is left
+// of the selection is listed as left in place.
+TEST_F(CareCommandTest, CtrlCDuringACleanStopsItAndExitsOneThirty) {
+    settings("list");
+    for (const char* args : {"--json --fix", "--fix"}) {
+        auto expected = makeLinuxHome();
+        for (int i = 0; i < 2000; ++i) file(h(".cache/pip/http/f" + std::to_string(i)), 10);
+        CareChild child(args);
+        ASSERT_TRUE(child.started());
+        ASSERT_TRUE(child.waitForError("? [y/N] ", std::chrono::seconds(120))) << args;
+        // The answer is in the pipe before the signal: the prompt reads "y" and the clean
+        // starts with the interrupt already noted, or gets it while it runs.
+        child.write("y\n");
+        child.signal(SIGINT);
+        CareRun run = child.finish();
+        EXPECT_EQ(run.rc, 130) << args << "\n" << run.err << run.out;
+        std::set<std::string> stillThere;
+        for (const auto& [id, l] : expected) {
+            for (const auto& [path, leaf] : l) {
+                if (fs::exists(path)) stillThere.insert(path);
+            }
+        }
+        if (std::string(args).find("--json") != std::string::npos) {
+            json doc = json::parse(run.out, nullptr, false);
+            ASSERT_TRUE(doc.is_object()) << run.out;
+            EXPECT_EQ(doc["clean"]["stopped"], true);
+            EXPECT_EQ(doc["clean"]["notice"], "");
+            std::set<std::string> left;
+            for (const auto& e : doc["clean"]["notRemoved"]) left.insert(exact(e, "filePath"));
+            // Every reported entry of the selection that is still there is listed, and no more
+            // (the trash records go with their entries and are not listed).
+            for (const auto& p : stillThere) EXPECT_TRUE(left.count(p)) << p;
+            for (const auto& p : left) EXPECT_TRUE(fs::exists(p)) << p;
+        } else {
+            EXPECT_NE(run.out.find("Clean stopped.\n"), std::string::npos) << run.out;
+            EXPECT_EQ(run.out.find("have been cleaned"), std::string::npos) << run.out;
+        }
+    }
+}
+
 TEST_F(CareCommandTest, FixYesRemovesExactlyTheTickedEntriesOfAMacHome) {
     fixAndCheck(makeMacHome(), {});
 }
@@ -698,30 +908,39 @@ TEST_F(CareCommandTest, UnreadableRuleDatabaseExitsOneAndTouchesNothing) {
     }
 }
 
-// An entry the user may not remove (a folder of root's in a home of nobody's, run as
-// nobody with the privileged route refused) is reported as not removed, and the exit status
-// says so; the rest is cleaned.
-TEST_F(CareCommandTest, AnEntryThatCannotBeRemovedIsReportedAndFailsTheRun) {
-    if (!hvn::test::canRunAsNobody()) GTEST_SKIP() << "needs root and the user nobody";
+// Why the tests run as nobody cannot run here (they need root, the user nobody, and a build
+// folder nobody may run the command from); empty when they can.
+std::string whyNobodyCannotRun() {
+    if (!hvn::test::canRunAsNobody()) return "needs root and the user nobody";
     const std::string info = hvn::test::bundlePath() + "/Contents/Info.plist";
     if (hvn::test::runAsNobody([&] {
             return access(hvn::test::cliPath().c_str(), X_OK) == 0 && access(info.c_str(), R_OK) == 0 ? 0 : 1;
         }) != 0) {
-        GTEST_SKIP() << "nobody cannot run the built command in this build folder";
+        return "nobody cannot run the built command in this build folder";
     }
-    file(h(".cache/app1/data"), 1500);
-    file(h(".cache/locked/inner/y"), 20);
-    file(h(".cache/app2/data"), 700);
-    settings("list");
-    ASSERT_EQ(hvn::test::runCommand("chown -R nobody " + roots.home() + " && chown root " +
-                                    h(".cache/locked") + " " + h(".cache/locked/inner")),
-              0);
+    return "";
+}
 
-    auto runNobody = [&](const std::vector<std::string>& args, CareRun& run) {
+class CareAsNobodyTest : public CareCommandTest {
+protected:
+    // Makes the home nobody's, with the given folders (each holding a file) left root's, so
+    // that nobody cannot remove them.
+    void lockForNobody(const std::vector<std::string>& lockedFolders) {
+        std::string command = "chown -R nobody '" + roots.home() + "'";
+        for (const auto& f : lockedFolders) {
+            ASSERT_EQ(f.find('\''), std::string::npos) << f;
+            command += " && chown -R root '" + f + "'";
+        }
+        ASSERT_EQ(hvn::test::runCommand(command), 0) << command;
+    }
+    // Runs the built command as nobody with the privileged route refused.
+    CareRun runNobody(const std::vector<std::string>& args) {
+        CareRun run;
         const std::string outPath = roots.base() + "/nobody-out", errPath = roots.base() + "/nobody-err";
         int out = ::open(outPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
         int err = ::open(errPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_TRUE(out >= 0 && err >= 0);
+        EXPECT_TRUE(out >= 0 && err >= 0);
+        if (out < 0 || err < 0) return run;
         run.rc = hvn::test::runAsNobody([&] {
             int in = ::open("/dev/null", O_RDONLY);
             if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir("/") != 0)
@@ -742,15 +961,28 @@ TEST_F(CareCommandTest, AnEntryThatCannotBeRemovedIsReportedAndFailsTheRun) {
         ::close(err);
         run.out = hvn::readWholeFile(outPath).value_or("");
         run.err = hvn::readWholeFile(errPath).value_or("");
-    };
+        return run;
+    }
+};
 
-    CareRun run;
-    runNobody({"care", "--json", "--fix", "--yes", "--only", "1"}, run);
+// An entry the user may not remove (a folder of root's in a home of nobody's, run as
+// nobody with the privileged route refused) is reported as not removed, and the exit status
+// says so; the rest is cleaned.
+TEST_F(CareAsNobodyTest, AnEntryThatCannotBeRemovedIsReportedAndFailsTheRun) {
+    if (std::string why = whyNobodyCannotRun(); !why.empty()) GTEST_SKIP() << why;
+    file(h(".cache/app1/data"), 1500);
+    file(h(".cache/locked/inner/y"), 20);
+    file(h(".cache/app2/data"), 700);
+    settings("list");
+    lockForNobody({h(".cache/locked")});
+
+    CareRun run = runNobody({"care", "--json", "--fix", "--yes", "--only", "1"});
     ASSERT_EQ(run.rc, 1) << run.err << run.out;
     json doc = json::parse(run.out, nullptr, false);
     ASSERT_TRUE(doc.is_object()) << run.out;
     EXPECT_EQ(leaves(doc, 1).size(), 3u);
-    EXPECT_EQ(doc["clean"]["notRemoved"], json::array({h(".cache/locked")}));
+    EXPECT_EQ(doc["clean"]["notRemoved"],
+              json::array({json{{"filePath", h(".cache/locked")}, {"reason", ""}}}));
     EXPECT_EQ(doc["clean"]["stopped"], false);
     // The notice counts what went, not what was selected.
     EXPECT_EQ(doc["clean"]["notice"],
@@ -760,12 +992,58 @@ TEST_F(CareCommandTest, AnEntryThatCannotBeRemovedIsReportedAndFailsTheRun) {
     EXPECT_EQ(hvn::readWholeFile(h(".cache/locked/inner/y")), std::string(20, 'x'));
 
     // Nothing of the selection can go: the plain report says so too.
-    runNobody({"care", "--fix", "--yes", "--only", "1"}, run);
+    run = runNobody({"care", "--fix", "--yes", "--only", "1"});
     EXPECT_EQ(run.rc, 1) << run.err;
     EXPECT_NE(run.out.find("Clean Finish!\nCould not be removed (1):\n  " + h(".cache/locked") + "\n"),
               std::string::npos)
         << run.out;
     EXPECT_TRUE(fs::exists(h(".cache/locked/inner/y")));
+}
+
+// Names that are not UTF-8, or that hold a newline or a terminal escape, are listed one
+// escaped line each among what could not be removed, and keep their exact bytes in JSON.
+TEST_F(CareAsNobodyTest, NamesThatCannotBeRemovedAreListedOneEscapedLineEach) {
+    if (std::string why = whyNobodyCannotRun(); !why.empty()) GTEST_SKIP() << why;
+    const std::string forged = h(".cache/evil\n  forged entry");
+    const std::string red = h(".cache/red\x1b[31mname");
+    const std::string bad = h(".cache/bad\xff");
+    for (const auto& f : {forged, red, bad}) file(f + "/data", 10);
+    file(h(".cache/app1/data"), 1500);
+    settings("list");
+    lockForNobody({forged, red, bad});
+
+    CareRun run = runNobody({"care", "--fix", "--yes", "--only", "1"});
+    EXPECT_EQ(run.rc, 1) << run.err;
+    EXPECT_FALSE(fs::exists(h(".cache/app1")));
+    const std::string heading = "Could not be removed (3):\n";
+    const size_t at = run.out.find(heading);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    std::set<std::string> lines;
+    std::stringstream rest(run.out.substr(at + heading.size()));
+    for (std::string line; std::getline(rest, line);) lines.insert(line);
+    EXPECT_EQ(lines,
+              (std::set<std::string>{"  " + h(".cache/evil\\n  forged entry"),
+                                     "  " + h(".cache/red\\x1b[31mname"), "  " + h(".cache/bad\\xff")}));
+    EXPECT_EQ(run.out.find_first_of("\x1b\xff"), std::string::npos);
+    EXPECT_EQ(run.err.find_first_of("\x1b\xff"), std::string::npos);
+
+    run = runNobody({"care", "--json", "--fix", "--yes", "--only", "1"});
+    ASSERT_EQ(run.rc, 1) << run.err << run.out;
+    json doc = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << run.out;
+    std::map<std::string, json> left;  // by exact path
+    for (const auto& e : doc["clean"]["notRemoved"]) {
+        ASSERT_TRUE(e.is_object()) << e;
+        left[exact(e, "filePath")] = e;
+    }
+    ASSERT_EQ(left.size(), 3u) << doc["clean"].dump();
+    for (const auto& p : {forged, red, bad}) {
+        ASSERT_TRUE(left.count(p)) << p;
+        EXPECT_EQ(left[p]["reason"], "") << p;
+        EXPECT_EQ(left[p].contains("filePathBytes"), p == bad) << p;
+    }
+    EXPECT_EQ(left[bad]["filePath"], h(".cache/bad\xef\xbf\xbd"));
+    for (const auto& p : {forged, red, bad}) EXPECT_TRUE(fs::exists(p + "/data")) << p;
 }
 
 }  // namespace
