@@ -52,7 +52,10 @@ Authorization::Backend Authorization::currentBackend() {
 }
 
 Authorization::Result Authorization::executeWithPrivileges(const std::string& program,
-                                                           const std::vector<std::string>& arguments) const {
+                                                           const std::vector<std::string>& arguments,
+                                                           const std::optional<std::string>& standardInput) const {
+    ProcessOptions options;
+    options.standardInput = standardInput;
     switch (backend()) {
         case Backend::Deny: {
             Result r;
@@ -62,7 +65,7 @@ Authorization::Result Authorization::executeWithPrivileges(const std::string& pr
         }
         case Backend::Allow:
         case Backend::Root:
-            return fromProcess(Process::run(program, arguments));
+            return fromProcess(Process::run(program, arguments, options));
         case Backend::Polkit: {
             std::string pkexec = findPkexec();
             if (pkexec.empty()) {
@@ -72,7 +75,7 @@ Authorization::Result Authorization::executeWithPrivileges(const std::string& pr
             }
             std::vector<std::string> args{program};
             args.insert(args.end(), arguments.begin(), arguments.end());
-            Result r = fromProcess(Process::run(pkexec, args));
+            Result r = fromProcess(Process::run(pkexec, args, options));
             if (r.status == Status::Ran &&
                 (r.exitStatus == kPkexecDismissed || r.exitStatus == kPkexecNotAuthorized)) {
                 r.status = Status::Canceled;

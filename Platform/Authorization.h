@@ -10,6 +10,7 @@
 // main thread: the prompt may wait for the user).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,10 @@ public:
     Backend backend() const { return fixed_ ? backend_ : currentBackend(); }
 
     // Runs program (an absolute path) with the arguments with administrator rights and
-    // waits for it. Thread-safe.
-    Result executeWithPrivileges(const std::string& program, const std::vector<std::string>& arguments) const;
+    // waits for it; standardInput, when given, is written to its standard input (else it
+    // reads /dev/null). Thread-safe.
+    Result executeWithPrivileges(const std::string& program, const std::vector<std::string>& arguments,
+                                 const std::optional<std::string>& standardInput = std::nullopt) const;
 
 private:
     Backend backend_ = Backend::Polkit;

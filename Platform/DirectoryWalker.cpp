@@ -1,5 +1,7 @@
 #include "Platform/DirectoryWalker.h"
 
+#include "Platform/RemovalGate.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -268,8 +270,9 @@ DirectoryWalker::VisitResult DirectoryWalker::visitEntries(const std::string& fo
                                                            const Visitor& visitor,
                                                            const WalkOptions& options) {
     VisitResult r;
-    int fd = ::open(folder.c_str(),
-                    options.followStartLink ? O_RDONLY | O_DIRECTORY | O_CLOEXEC : kOpenFolderFlags);
+    int fd = options.noLinksOnPath
+                 ? openFolderWithoutLinks(folder, O_RDONLY)
+                 : ::open(folder.c_str(), options.followStartLink ? O_RDONLY | O_DIRECTORY | O_CLOEXEC : kOpenFolderFlags);
     if (fd < 0) {
         if (!isMissingFolderError(errno)) r.unreadableFolders = 1;
         return r;

@@ -29,6 +29,9 @@ struct WalkOptions {
     uint64_t progressEvery = 4096;
     // visitEntries only: whether a start folder given as a symbolic link is followed.
     bool followStartLink = true;
+    // visitEntries only: the start folder is an absolute path that must hold no symbolic
+    // link at all (opened with RESOLVE_NO_SYMLINKS; a link anywhere on it fails the walk).
+    bool noLinksOnPath = false;
     // totalSize only: symbolic links add their own length (never their target's), as a
     // folder enumeration that reports links as items does.
     bool countLinks = false;

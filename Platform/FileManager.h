@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/RemovalGate.h"
 #include "Platform/Value.h"
 
 namespace hvn {
@@ -114,18 +115,43 @@ bool createDirectoryAtPath(const std::string& path, bool withIntermediates, std:
 using BeforeUnlinkFile =
     std::function<bool(int folderFd, const char* name, const std::string& path, std::string* errorText)>;
 
-// Removes the item at path; a folder with everything inside it.
-// - Refuses the system root, the home folder and any folder directly inside either
-//   (Roots::isProtectedPath), judged on the path as given and on the real location of
-//   its parent folder.
-// - Never follows a symbolic link below the parent folder of path: a link as the item is
-//   removed as a link; links inside a folder are removed as links; the walk works on open
-//   folder descriptors, so a folder replaced by a link during the walk is not entered.
-// - Does not cross into another file system below the item.
-// - Keeps going past entries it cannot remove; returns false with errorText
-//   ("Could not remove <path>: <system error text>", plus how many other failures) when
-//   anything is left, or when the item did not exist.
+// How a removal ended.
+enum class RemovalStatus {
+    Removed,  // the item is gone
+    Missing,  // nothing was at the path
+    Failed,   // something could not be removed with this process's rights; another route may try
+    Refused,  // the removal gate refused the item, or a mount below it: final, never to be retried
+};
+
+struct RemovalResult {
+    RemovalStatus status = RemovalStatus::Failed;
+    // "Could not remove <path>: <system error text>" (plus how many other failures), or the
+    // gate's "Refusing to remove <path>: <reason>"; empty when removed.
+    std::string error;
+    bool removed() const { return status == RemovalStatus::Removed; }
+};
+
+struct RemovalOptions {
+    BeforeUnlinkFile beforeUnlinkFile;
+    // The folder the item was found in; a parent that is another folder now is refused.
+    std::optional<FileIdentity> foundIn;
+    // The gate to ask; null asks RemovalGate::forCurrentRoots().
+    const RemovalGate* gate = nullptr;
+};
+
+// Removes the item at path, a folder with everything inside it, after the removal gate
+// (Platform/RemovalGate.h) has admitted it for the current roots.
+// - Never follows a symbolic link: the parent is resolved without links, a link as the item
+//   is removed as a link, links inside a folder are removed as links, and the walk works on
+//   open folder descriptors, so a folder replaced by a link during the walk is not entered.
+// - Never enters another mount below the item (mount identifiers, read once per folder): what
+//   lies behind a mount stays, and the removal is then Refused.
+// - Keeps going past entries it cannot remove (Failed, with the first error and a count).
 // Deep trees use an explicit stack and a bounded number of open descriptors.
+RemovalResult removeItem(const std::string& path, const RemovalOptions& options = {});
+
+// removeItem() as a yes or no: true when the item was removed; false with errorText
+// otherwise (also when it did not exist).
 bool removeItemAtPath(const std::string& path, std::string* errorText = nullptr,
                       const BeforeUnlinkFile& beforeUnlinkFile = nullptr);
 
@@ -135,4 +161,9 @@ bool removeItemAtPath(const std::string& path, std::string* errorText = nullptr,
 int64_t directorySize(const std::string& path);
 
 }  // namespace FileManager
+
+using FileManager::RemovalOptions;
+using FileManager::RemovalResult;
+using FileManager::RemovalStatus;
+
 }  // namespace hvn

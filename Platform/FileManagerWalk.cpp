@@ -14,7 +14,7 @@
 
 #include "Platform/DirectoryWalker.h"
 #include "Platform/FileManager.h"
-#include "Platform/Roots.h"
+#include "Platform/RemovalGate.h"
 
 namespace hvn::FileManager {
 
@@ -86,49 +86,6 @@ FileType lstatType(int folderFd, const char* name) {
     return fileTypeOfMode(st.st_mode);
 }
 
-// Splits "a/b/c//" into the folder "a/b" and the name "c"; "c" gives ".", "/c" gives "/".
-void splitPath(const std::string& path, std::string& folder, std::string& name) {
-    size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    std::string p = path.substr(0, end);
-    size_t slash = p.rfind('/');
-    if (slash == std::string::npos) {
-        folder = ".";
-        name = p;
-        return;
-    }
-    name = p.substr(slash + 1);
-    size_t folderEnd = slash;
-    while (folderEnd > 0 && p[folderEnd - 1] == '/') --folderEnd;
-    folder = folderEnd == 0 ? "/" : p.substr(0, folderEnd);
-}
-
-// True when path is a root or directly inside one, comparing the path with each root both
-// as configured and as resolved on disk (so a link to the home folder met on the way
-// does not hide that the real target is protected).
-bool isProtectedLocation(const std::string& realPath) {
-    if (Roots::isProtectedPath(realPath)) return true;
-    std::string p = Roots::normalize(realPath);
-    std::string parent = p.substr(0, p.rfind('/'));
-    if (parent.empty()) parent = "/";
-    for (const std::string& root : {Roots::home(), Roots::system()}) {
-        char resolved[PATH_MAX];
-        if (!realpath(root.c_str(), resolved)) continue;
-        std::string r = resolved;
-        if (p == r || parent == r) return true;
-    }
-    return false;
-}
-
-std::string descriptorPath(int fd) {
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    char target[PATH_MAX];
-    ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n <= 0) return {};
-    return std::string(target, static_cast<size_t>(n));
-}
-
 class ErrorList {
 public:
     void add(const std::string& path, int error) {
@@ -137,14 +94,22 @@ public:
     void addText(const std::string& text) {
         if (count_++ == 0) first_ = text;
     }
+    // A mount met below the item: the whole removal becomes a refusal, reported first.
+    void addRefusal(const std::string& text) {
+        if (refusal_.empty()) refusal_ = text;
+        ++count_;
+    }
     bool empty() const { return count_ == 0; }
+    bool refused() const { return !refusal_.empty(); }
     std::string text() const {
-        if (count_ <= 1) return first_;
-        return first_ + " (and " + std::to_string(count_ - 1) + " more)";
+        const std::string& first = refusal_.empty() ? first_ : refusal_;
+        if (count_ <= 1) return first;
+        return first + " (and " + std::to_string(count_ - 1) + " more)";
     }
 
 private:
     std::string first_;
+    std::string refusal_;
     size_t count_ = 0;
 };
 
@@ -152,8 +117,7 @@ private:
 // walk has gone through them.
 struct Frame {
     std::string name;  // name in the parent folder
-    dev_t device = 0;
-    ino_t inode = 0;
+    FileIdentity identity;
     int fd = -1;  // -1 while closed to bound the open descriptors
     std::vector<DirectoryEntry> entries;
     size_t next = 0;
@@ -179,25 +143,30 @@ public:
     const std::vector<Frame>& frames() const { return frames_; }
 
     // Opens the folder `name` of parentFd without following a link, reads it whole and
-    // pushes it. With a device, a folder of another file system is refused (EXDEV).
-    // Returns 0 or the errno. May move the frames (references to them become invalid).
-    int push(int parentFd, const std::string& name, std::optional<dev_t> device) {
+    // pushes it. A folder of another mount than mountId is refused (EXDEV); with an
+    // expected identity, another folder is refused (ESTALE). Returns 0 or the errno. May
+    // move the frames (references to them become invalid).
+    int push(int parentFd, const std::string& name, uint64_t mountId,
+             const std::optional<FileIdentity>& expected = std::nullopt) {
         int fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return errno;
-        struct stat st {};
-        if (fstat(fd, &st) != 0) {
+        auto status = itemStatusAt(fd, "");
+        if (!status) {
             int error = errno;
             close(fd);
             return error;
         }
-        if (device && st.st_dev != *device) {
+        if (status->mountId != mountId || status->mountRoot) {
             close(fd);
             return EXDEV;
         }
+        if (expected && status->identity != *expected) {
+            close(fd);
+            return ESTALE;
+        }
         Frame f;
         f.name = name;
-        f.device = st.st_dev;
-        f.inode = st.st_ino;
+        f.identity = status->identity;
         f.fd = fd;
         int error = readEntries(fd, f.entries, buffer_);
         if (error != 0) {
@@ -227,7 +196,8 @@ public:
         Frame& parent = frames_.back();
         int fd = openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         struct stat st {};
-        if (fd < 0 || fstat(fd, &st) != 0 || st.st_dev != parent.device || st.st_ino != parent.inode) {
+        if (fd < 0 || fstat(fd, &st) != 0 || st.st_dev != parent.identity.device ||
+            st.st_ino != parent.identity.inode) {
             if (fd >= 0) close(fd);
             return false;
         }
@@ -254,10 +224,10 @@ public:
     TreeRemover(int baseFd, std::string basePath, const BeforeUnlinkFile& before, ErrorList& errors)
         : baseFd_(baseFd), basePath_(std::move(basePath)), before_(before), errors_(errors) {}
 
-    // Removes the folder `name` of the base folder and everything in it.
-    void run(const std::string& name, dev_t device) {
-        device_ = device;
-        int error = stack_.push(baseFd_, name, device_);
+    // Removes the folder `name` of the base folder (admitted as `entry`) and everything in it.
+    void run(const std::string& name, const ItemStatus& entry) {
+        mountId_ = entry.mountId;
+        int error = stack_.push(baseFd_, name, mountId_, entry.identity);
         if (error != 0) {
             failedToOpen(baseFd_, name, error);
             return;
@@ -291,7 +261,11 @@ private:
         } else if (error == ENOENT) {
             return;
         } else if (error == EXDEV) {
-            errors_.addText("Could not remove " + path + ": another file system is mounted there");
+            errors_.addRefusal("Refusing to remove " + path + ": another file system is mounted there");
+            markFailed();
+            return;
+        } else if (error == ESTALE) {
+            errors_.addText("Could not remove " + path + ": it was replaced during removal");
             markFailed();
             return;
         } else if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0) {
@@ -308,7 +282,7 @@ private:
         if (type == FileType::Unknown) type = lstatType(top.fd, name.c_str());
         if (type == FileType::Directory) {
             int parentFd = top.fd;
-            int error = stack_.push(parentFd, name, device_);
+            int error = stack_.push(parentFd, name, mountId_);
             if (error != 0) failedToOpen(parentFd, name, error);
             return;
         }
@@ -329,7 +303,12 @@ private:
             --top.next;
             return;
         }
-        errors_.add(pathOf(name), error);
+        if (error == EBUSY) {
+            // A file mounted over this name.
+            errors_.addRefusal("Refusing to remove " + pathOf(name) + ": it is a mount point");
+        } else {
+            errors_.add(pathOf(name), error);
+        }
         top.failed = true;
     }
 
@@ -360,7 +339,7 @@ private:
     std::string basePath_;
     const BeforeUnlinkFile& before_;
     ErrorList& errors_;
-    dev_t device_ = 0;
+    uint64_t mountId_ = 0;
     FrameStack stack_;
 };
 
@@ -389,55 +368,68 @@ std::optional<std::vector<DirectoryEntry>> entriesOfDirectoryAtPath(const std::s
     return entries;
 }
 
-bool removeItemAtPath(const std::string& path, std::string* errorText,
-                      const BeforeUnlinkFile& beforeUnlinkFile) {
-    auto fail = [&](const std::string& text) {
-        if (errorText) *errorText = text;
-        return false;
-    };
-    if (path.empty()) return fail("Could not remove an empty path");
-    std::string folder, name;
-    splitPath(path, folder, name);
-    if (name == "." || name == ".." || name == "/") {
-        return fail("Could not remove " + path + ": " + systemErrorText(EINVAL));
+RemovalResult removeItem(const std::string& path, const RemovalOptions& options) {
+    RemovalResult result;
+    if (path.empty()) {
+        result.error = "Could not remove an empty path";
+        return result;
     }
-    if (Roots::isProtectedPath(path)) {
-        return fail(
-            "Refusing to remove " + path +
-            ": the system root, the home folder and the folders directly inside them are never removed");
+    std::optional<RemovalGate> ownGate;
+    if (!options.gate) ownGate.emplace(RemovalGate::forCurrentRoots());
+    const RemovalGate& gate = options.gate ? *options.gate : *ownGate;
+    RemovalGate::Admission admission = gate.admit(path, options.foundIn);
+    switch (admission.status()) {
+        case RemovalGate::Admission::Status::Admitted:
+            break;
+        case RemovalGate::Admission::Status::Gone:
+            result.status = RemovalStatus::Missing;
+            result.error = "Could not remove " + path + ": " + systemErrorText(ENOENT);
+            return result;
+        case RemovalGate::Admission::Status::Refused:
+            result.status = RemovalStatus::Refused;
+            result.error = admission.reason();
+            return result;
+        case RemovalGate::Admission::Status::Failed:
+            result.error = admission.reason();
+            return result;
     }
-    int baseFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (baseFd < 0) return fail("Could not remove " + path + ": " + systemErrorText(errno));
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { close(fd); }
-    } closer{baseFd};
+    const int baseFd = admission.parentFd();
+    const std::string& name = admission.name();
+    std::string folder = path.substr(0, path.size() - name.size());
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
 
-    std::string realFolder = descriptorPath(baseFd);
-    if (!realFolder.empty() && isProtectedLocation((realFolder == "/" ? "" : realFolder) + "/" + name)) {
-        return fail(
-            "Refusing to remove " + path + " (" + (realFolder == "/" ? "" : realFolder) + "/" + name +
-            "): the system root, the home folder and the folders directly inside them are never removed");
-    }
-
-    struct stat st {};
-    if (fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return fail("Could not remove " + path + ": " + systemErrorText(errno));
-    }
     ErrorList errors;
-    if (S_ISDIR(st.st_mode)) {
-        TreeRemover remover(baseFd, folder, beforeUnlinkFile, errors);
-        remover.run(name, st.st_dev);
+    if (admission.entry().isDirectory()) {
+        TreeRemover remover(baseFd, folder, options.beforeUnlinkFile, errors);
+        remover.run(name, admission.entry());
     } else {
         std::string text;
-        if (S_ISREG(st.st_mode) && beforeUnlinkFile && !beforeUnlinkFile(baseFd, name.c_str(), path, &text)) {
+        const BeforeUnlinkFile& before = options.beforeUnlinkFile;
+        if (S_ISREG(admission.entry().mode) && before && !before(baseFd, name.c_str(), path, &text)) {
             errors.addText(text.empty() ? "Could not remove " + path : text);
-        } else if (unlinkat(baseFd, name.c_str(), 0) != 0) {
-            errors.add(path, errno);
+        } else if (unlinkat(baseFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+            if (errno == EBUSY) {
+                errors.addRefusal("Refusing to remove " + path + ": it is a mount point");
+            } else {
+                errors.add(path, errno);
+            }
         }
     }
-    if (errors.empty()) return true;
-    return fail(errors.text());
+    if (errors.empty()) {
+        result.status = RemovalStatus::Removed;
+        return result;
+    }
+    result.status = errors.refused() ? RemovalStatus::Refused : RemovalStatus::Failed;
+    result.error = errors.text();
+    return result;
+}
+
+bool removeItemAtPath(const std::string& path, std::string* errorText, const BeforeUnlinkFile& beforeUnlinkFile) {
+    RemovalOptions options;
+    options.beforeUnlinkFile = beforeUnlinkFile;
+    RemovalResult r = removeItem(path, options);
+    if (!r.removed() && errorText) *errorText = r.error;
+    return r.removed();
 }
 
 int64_t directorySize(const std::string& path) {

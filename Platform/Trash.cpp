@@ -89,20 +89,35 @@ std::optional<std::string> percentDecode(const std::string& text) {
 
 bool dropStaleDirectorySizes(const std::string& trashDir, std::string* errorText) {
     std::string cache = join(trashDir, "directorysizes");
-    struct ::stat cst;
-    mode_t mode = 0644;
-    if (::lstat(cache.c_str(), &cst) == 0) {
-        mode = cst.st_mode & 07777;
-    } else if (errno == ENOENT) {
-        return true;
-    }
-    std::ifstream in(cache, std::ios::binary);
-    if (!in) {
-        if (errorText) *errorText = cache + ": could not be read";
+    // Only a regular file is rewritten: a link in its place is left as it is, and so is
+    // what it points at.
+    int in = ::open(cache.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) {
+        if (errno == ENOENT) return true;
+        if (errorText) *errorText = cache + ": " + (errno == ELOOP ? "is a symbolic link; left as it is" : std::strerror(errno));
         return false;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
+    struct ::stat cst;
+    if (::fstat(in, &cst) != 0 || !S_ISREG(cst.st_mode)) {
+        ::close(in);
+        if (errorText) *errorText = cache + ": is not a regular file; left as it is";
+        return false;
+    }
+    const mode_t mode = cst.st_mode & 07777;
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(in);
+            if (errorText) *errorText = cache + ": could not be read";
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(in);
     std::string kept;
     bool changed = false;
     std::istringstream lines(text);

@@ -108,6 +108,7 @@ TEST_F(CleanManagerCleanTest, RemovalThatTheUserMayNotDoFailsAndIsHandedOn) {
 }
 
 TEST_F(CleanManagerCleanTest, ProtectedAndUnsoundPathsAreNeverRemovedNorHandedOn) {
+    removal.realRemoval = true;
     auto& m = makeManager();
     homeFile("Library/keep");
     auto library = makeNode(roots.home(), "Library", 10, 1);   // a folder directly in the home folder
@@ -118,9 +119,13 @@ TEST_F(CleanManagerCleanTest, ProtectedAndUnsoundPathsAreNeverRemovedNorHandedOn
 
     m.clearSystemFile();
     EXPECT_TRUE(exists(roots.home() + "/Library/keep"));
+    EXPECT_FALSE(exists(plain->filePath()));
     EXPECT_TRUE(removal.batches.empty());
-    EXPECT_EQ(removal.removed, std::vector<std::string>{plain->filePath()});
     EXPECT_EQ(m.scanSystemResultArray(M::UserLog)->size(), 3u);
+    // The refusal is reported with its reason.
+    auto left = m.lastCleanNotRemoved();
+    ASSERT_EQ(left.count(library->filePath()), 1u);
+    EXPECT_NE(left[library->filePath()].find("Refusing to remove"), std::string::npos);
 }
 
 TEST_F(CleanManagerCleanTest, FlatRuleRemovesTickedTopNodesWholeAndVanishedOnesLeave) {
@@ -162,7 +167,14 @@ TEST_F(CleanManagerCleanTest, TrashEntriesGoWithTheirRecords) {
     EXPECT_EQ(failures, (std::vector<std::string>{failing->filePath(), stuckInfo}));
     EXPECT_EQ(group->children(), (HVNNodeList{failing, untickedEntry}));
 
-    m.clearDiscObject();  // after a successful privileged removal
+    // Pruning keeps what the clean reported as left.
+    m.clearDiscObject();
+    EXPECT_EQ(group->children(), (HVNNodeList{failing, untickedEntry}));
+
+    // The privileged route takes the rest: the entry leaves its group.
+    removal.failing.clear();
+    m.clearDiskFile();
+    EXPECT_EQ(removal.batches.size(), 0u);  // removed in-process this time
     EXPECT_EQ(group->children(), HVNNodeList{untickedEntry});
     EXPECT_EQ(m.scanDiskResultArray(M::Trash)->size(), 1u);
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "HVN/Code/Clearer/HVNCleanManager.h"
+#include "HVN/Code/Public/ReomveFile.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Workspace.h"
 
@@ -66,22 +67,40 @@ HVNNodeList makeNodes(const std::vector<std::string>& names) {
 
 HVNCleanServices FakeRemoval::services() {
     HVNCleanServices s;
-    s.removeFile = [this](const std::string& path, std::string* error) {
+    s.removeFile = [this](const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
+        if (realRemoval) {
+            hvn::RemovalResult real = ReomveFile::removeItem(path, foundIn);
+            if (real.removed()) removed.push_back(path);
+            return real;
+        }
+        hvn::RemovalResult r;
+        if (refusing.count(path)) {
+            r.status = hvn::RemovalStatus::Refused;
+            r.error = "Refusing to remove " + path + ": test refusal";
+            return r;
+        }
         if (failing.count(path)) {
-            if (error) *error = "cannot remove " + path;
-            return false;
+            r.error = "cannot remove " + path;
+            return r;
         }
         std::error_code ec;
         std::filesystem::remove_all(path, ec);
         if (ec) {
-            if (error) *error = ec.message();
-            return false;
+            r.error = ec.message();
+            return r;
         }
         removed.push_back(path);
         if (afterRemove) afterRemove(path);
-        return true;
+        r.status = hvn::RemovalStatus::Removed;
+        return r;
     };
-    s.removeSystemFile = [this](const std::vector<std::string>& paths, bool rewrite) {
+    s.removeSystemFile = [this](const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
+                                std::map<std::string, std::string>* notRemoved) {
+        std::vector<std::string> paths;
+        for (const auto& r : batch) {
+            paths.push_back(r.path);
+            if (notRemoved && privilegedLeft.count(r.path)) (*notRemoved)[r.path] = "left by the privileged route";
+        }
         batches.push_back(paths);
         rewrites.push_back(rewrite);
         return batchResult;

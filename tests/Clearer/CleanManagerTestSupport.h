@@ -70,6 +70,9 @@ HVNNodeList makeNodes(const std::vector<std::string>& names);
 // privileged batches instead of running them.
 struct FakeRemoval {
     std::set<std::string> failing;     // removals of these paths fail
+    std::set<std::string> refusing;    // removals of these paths are refused (final)
+    std::set<std::string> privilegedLeft;  // the privileged batch reports these as left
+    bool realRemoval = false;          // remove through the program's removal (with its gate)
     std::vector<std::string> removed;  // paths removed, in order
     std::vector<std::vector<std::string>> batches;
     std::vector<bool> rewrites;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "HVN/Code/Public/HVNAuthorization.h"
@@ -61,6 +62,9 @@ protected:
         // install script of the real bundle.
         bundle_ = roots.base() + "/My Apps/Halvorn.app";
         roots.makeDir(bundle_ + "/Contents/Resources");
+        roots.makeDir(bundle_ + "/Contents/MacOS");
+        // The privileged removal helper of the built bundle.
+        fs::copy_file(hvn::test::bundlePath() + "/Contents/MacOS/HVNRemove", bundle_ + "/Contents/MacOS/HVNRemove");
         setenv("HALVORN_BUNDLE", bundle_.c_str(), 1);
     }
 
@@ -244,14 +248,21 @@ TEST_F(RemovalPrivilegedTest, ProtectedPathsNeverReachThePrivilegedRoutes) {
     std::string sys = roots.writeFile(roots.root() + "/Library/c", "c");
     reachable = true;
     std::string fine = cache("fine");
-    EXPECT_FALSE(ReomveFile::removeSystemFile({roots.home(), roots.root() + "/Library", fine, "/"}, false));
+    // The refused paths are reported, and the rest still goes: the batch as such worked.
+    std::map<std::string, std::string> left;
+    std::vector<hvn::RemovalBatch::Request> batch;
+    for (const auto& p : {roots.home(), roots.root() + "/Library", fine, std::string("/")}) batch.push_back({p, {}});
+    EXPECT_TRUE(ReomveFile::removeSystemFile(batch, false, &left));
     ASSERT_EQ(daemon->removals.size(), 1u);
     EXPECT_EQ(daemon->removals[0].first, std::vector<std::string>{fine});
+    EXPECT_EQ(left.size(), 3u);
+    EXPECT_EQ(left.count(fine), 0u);
+    for (const auto& [path, reason] : left) EXPECT_EQ(reason.rfind("Refusing to remove " + path, 0), 0u) << reason;
 
     reachable = false;
     setAuth("allow");
     std::string file = roots.writeFile(cache("file"), "x");
-    EXPECT_FALSE(ReomveFile::removeSystemFile({roots.home() + "/Documents", file}, false));
+    EXPECT_TRUE(ReomveFile::removeSystemFile({roots.home() + "/Documents", file}, false));
     EXPECT_FALSE(exists(file));
     EXPECT_FALSE(ReomveFile::removeFileWithPrivileges(roots.home()));
     EXPECT_FALSE(ReomveFile::removeFileWithPrivileges(roots.root() + "/Library/"));

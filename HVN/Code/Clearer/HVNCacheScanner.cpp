@@ -28,9 +28,11 @@ size_t HVNCacheScanner::pendingTaskCount() const {
 }
 
 void HVNCacheScanner::start() {
-    // Runs that ended are forgotten; stopped ones are waited for (their cancelled
-    // operations end at their next check, so this is short).
-    joinRunsWhere([](const Run& run) { return run.done.load() || run.stopped.load(); });
+    // A run still going is stopped, and every earlier run is waited for (cancelled
+    // operations end at their next check, so this is short): none of their operations can
+    // then report into the new run's results.
+    stopRuns();
+    joinRunsWhere([](const Run&) { return true; });
     auto run = std::make_unique<Run>();
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -70,15 +72,17 @@ void HVNCacheScanner::joinRunsWhere(const std::function<bool(const Run&)>& which
     }
 }
 
-void HVNCacheScanner::stop() {
-    {
-        std::lock_guard<std::mutex> guard(runsMutex_);
-        for (auto& run : runs_) {
-            if (run->done.load()) continue;
-            run->stopped.store(true);
-            for (auto& op : run->operations) op->cancel();
-        }
+void HVNCacheScanner::stopRuns() {
+    std::lock_guard<std::mutex> guard(runsMutex_);
+    for (auto& run : runs_) {
+        if (run->done.load()) continue;
+        run->stopped.store(true);
+        for (auto& op : run->operations) op->cancel();
     }
+}
+
+void HVNCacheScanner::stop() {
+    stopRuns();
     queue_.cancelAllOperations();
 }
 

@@ -50,9 +50,9 @@ public:
 
     // --- Runs ---
     // Begins a run of the tasks added so far (also of none): clears finishTask and the
-    // results, and starts the waiting thread. A run that was stopped is first waited for,
-    // so that none of its operations can report into the new run's results; otherwise it
-    // returns at once.
+    // results, and starts the waiting thread. A run that is still going is stopped first,
+    // and every earlier run is waited for, so that none of their operations can report into
+    // the new run's results (the stopped run still posts its own finish notification).
     void start();
     // Cancels every operation of the queue (queued, running, and those of a run whose
     // thread has not handed them over yet). Any thread.
@@ -97,6 +97,8 @@ private:
         std::atomic<bool> stopped{false};
     };
     void runTasks(Run& run);
+    // Cancels the operations of every run that has not ended.
+    void stopRuns();
     // Joins the waiting threads of the runs `which` selects and forgets those runs.
     void joinRunsWhere(const std::function<bool(const Run&)>& which);
 

@@ -27,8 +27,12 @@ HVNCleanManager::HVNCleanManager(HVNCleanServices services) : services_(std::mov
     auto& center = hvn::NotificationCenter::defaultCenter();
     cleanFinishObserver_ = center.addObserver(kCleanFinishNotification,
                                               [this](const hvn::Notification&) { isFixing.store(false); });
-    cleanBeginObserver_ = center.addObserver(kCleanBeginNotification,
-                                             [this](const hvn::Notification&) { isFixing.store(true); });
+    // A clean announced here starts with no stop request; a stop that comes before its
+    // thread runs is then kept for it.
+    cleanBeginObserver_ = center.addObserver(kCleanBeginNotification, [this](const hvn::Notification&) {
+        stopClear.store(false);
+        isFixing.store(true);
+    });
     buildScanSteps();
 }
 
@@ -242,7 +246,9 @@ void HVNCleanManager::setInternetVirusCheck(bool check) {
 // ---------------------------------------------------------------------------------------
 // Cleaning
 
-bool HVNCleanManager::cleanCategoryInApp(HVNCleanCategory category, std::vector<std::string>& failures) {
+bool HVNCleanManager::cleanCategoryInApp(HVNCleanCategory category,
+                                         std::vector<hvn::RemovalBatch::Request>& failures,
+                                         std::map<std::string, std::string>& notRemoved) {
     HVNCacheScanner& queue = queueOf(category);
     HVNCleanContext context(services_, stopClear, this);
     bool finished = true;
@@ -257,33 +263,55 @@ bool HVNCleanManager::cleanCategoryInApp(HVNCleanCategory category, std::vector<
             break;
         }
     }
-    for (auto& path : context.takeFailures()) failures.push_back(std::move(path));
+    for (auto& r : context.takeFailures()) failures.push_back(std::move(r));
+    for (auto& [path, reason] : context.takeNotRemoved()) notRemoved[path] = std::move(reason);
     return finished;
 }
 
+namespace {
+
+std::vector<std::string> pathsOf(const std::vector<hvn::RemovalBatch::Request>& requests) {
+    std::vector<std::string> out;
+    out.reserve(requests.size());
+    for (const auto& r : requests) out.push_back(r.path);
+    return out;
+}
+
+}  // namespace
+
 std::vector<std::string> HVNCleanManager::clearSystemInApp() {
-    std::vector<std::string> failures;
-    cleanCategoryInApp(HVNCleanCategory::System, failures);
-    return failures;
+    std::vector<hvn::RemovalBatch::Request> failures;
+    std::map<std::string, std::string> notRemoved;
+    cleanCategoryInApp(HVNCleanCategory::System, failures, notRemoved);
+    setNotRemoved(std::move(notRemoved));
+    return pathsOf(failures);
 }
 
 std::vector<std::string> HVNCleanManager::clearDiscInApp() {
-    std::vector<std::string> failures;
-    cleanCategoryInApp(HVNCleanCategory::Disk, failures);
-    return failures;
+    std::vector<hvn::RemovalBatch::Request> failures;
+    std::map<std::string, std::string> notRemoved;
+    cleanCategoryInApp(HVNCleanCategory::Disk, failures, notRemoved);
+    setNotRemoved(std::move(notRemoved));
+    return pathsOf(failures);
 }
 
 std::vector<std::string> HVNCleanManager::cleanInternetVirusInApp() {
-    std::vector<std::string> failures;
-    cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures);
-    return failures;
+    std::vector<hvn::RemovalBatch::Request> failures;
+    std::map<std::string, std::string> notRemoved;
+    cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures, notRemoved);
+    setNotRemoved(std::move(notRemoved));
+    return pathsOf(failures);
 }
 
 void HVNCleanManager::pruneCategory(HVNCleanCategory category) {
+    std::map<std::string, std::string> left = lastCleanNotRemoved();
+    HVNIsLeft isLeft = [&left](const HVNScaneOuputObject& node) {
+        return left.count(HVNCleanRules::pathOfNode(node)) > 0;
+    };
     queueOf(category).editData([&](HVNCacheScanner::ResultMap& data) {
         for (auto& [module, list] : data) {
             const HVNModuleCleanRule* rule = HVNCleanRules::ruleFor(module);
-            if (rule && rule->prune) rule->prune(list);
+            if (rule && rule->prune) rule->prune(list, isLeft);
         }
     });
 }
@@ -298,16 +326,48 @@ void HVNCleanManager::clearInternetVirusObject() {
     pruneCategory(HVNCleanCategory::InternetSecurity);
 }
 
-void HVNCleanManager::clearCategory(HVNCleanCategory category) {
-    stopClear.store(false);
-    std::vector<std::string> failures;
-    cleanCategoryInApp(category, failures);
-    if (stopClear.load()) return;
-    if (!failures.empty()) {
-        bool rewrite = services_.isShredderFile && services_.isShredderFile();
-        if (services_.removeSystemFile && services_.removeSystemFile(failures, rewrite))
-            pruneCategory(category);
+std::map<std::string, std::string> HVNCleanManager::lastCleanNotRemoved() const {
+    std::lock_guard<std::mutex> lock(reportMutex_);
+    return lastNotRemoved_;
+}
+
+void HVNCleanManager::setNotRemoved(std::map<std::string, std::string> notRemoved) {
+    std::lock_guard<std::mutex> lock(reportMutex_);
+    lastNotRemoved_ = std::move(notRemoved);
+}
+
+void HVNCleanManager::beginClean() {
+    if (!isFixing.load()) stopClear.store(false);
+    setNotRemoved({});
+}
+
+bool HVNCleanManager::removeFailuresWithPrivileges(const std::vector<hvn::RemovalBatch::Request>& failures,
+                                                   std::map<std::string, std::string>& notRemoved) {
+    bool rewrite = services_.isShredderFile && services_.isShredderFile();
+    std::map<std::string, std::string> left;
+    bool worked = services_.removeSystemFile && services_.removeSystemFile(failures, rewrite, &left);
+    if (!worked) return false;
+    // What the privileged route took is gone unless it says otherwise.
+    for (const auto& r : failures) {
+        auto it = left.find(r.path);
+        if (it == left.end()) {
+            notRemoved.erase(r.path);
+        } else {
+            notRemoved[r.path] = it->second;
+        }
     }
+    return true;
+}
+
+void HVNCleanManager::clearCategory(HVNCleanCategory category) {
+    beginClean();
+    std::vector<hvn::RemovalBatch::Request> failures;
+    std::map<std::string, std::string> notRemoved;
+    cleanCategoryInApp(category, failures, notRemoved);
+    bool prune = false;
+    if (!stopClear.load() && !failures.empty()) prune = removeFailuresWithPrivileges(failures, notRemoved);
+    setNotRemoved(std::move(notRemoved));
+    if (prune) pruneCategory(category);
     // The repair of the disk check after a disk clean joins with the disk check module.
 }
 
@@ -323,27 +383,37 @@ void HVNCleanManager::clearInternetVirusFile() {
 
 void HVNCleanManager::clearInternetVirus(bool isCleanInternetVirus, bool isCleanSytem, bool isCleanDisk,
                                          bool isCleanPerformanceBoost) {
-    stopClear.store(false);
-    std::vector<std::string> failures;
+    beginClean();
+    std::vector<hvn::RemovalBatch::Request> failures;
+    std::map<std::string, std::string> notRemoved;
     auto& center = hvn::NotificationCenter::defaultCenter();
+    // Whatever ends the clean, the report tells what was left.
+    struct Report {
+        HVNCleanManager& manager;
+        std::map<std::string, std::string>& notRemoved;
+        ~Report() { manager.setNotRemoved(std::move(notRemoved)); }
+    };
 
-    if (isCleanInternetVirus) {
-        cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures);
-        if (isCleanSytem || isCleanDisk || isCleanPerformanceBoost) {
-            center.postOnMainThread(kCleanInternetVirusFinishNotification);
+    bool prune = false;
+    {
+        Report report{*this, notRemoved};
+        if (isCleanInternetVirus && !stopClear.load()) {
+            cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures, notRemoved);
+            if (isCleanSytem || isCleanDisk || isCleanPerformanceBoost) {
+                center.postOnMainThread(kCleanInternetVirusFinishNotification);
+            }
         }
+        if (stopClear.load()) return;
+        if (isCleanSytem) {
+            cleanCategoryInApp(HVNCleanCategory::System, failures, notRemoved);
+            if (isCleanDisk || isCleanPerformanceBoost) center.postOnMainThread(kCleanSystemFinishNotification);
+        }
+        if (stopClear.load()) return;
+        if (isCleanDisk) cleanCategoryInApp(HVNCleanCategory::Disk, failures, notRemoved);
+        if (stopClear.load() || failures.empty()) return;
+        prune = removeFailuresWithPrivileges(failures, notRemoved);
     }
-    if (stopClear.load()) return;
-    if (isCleanSytem) {
-        cleanCategoryInApp(HVNCleanCategory::System, failures);
-        if (isCleanDisk || isCleanPerformanceBoost) center.postOnMainThread(kCleanSystemFinishNotification);
-    }
-    if (stopClear.load()) return;
-    if (isCleanDisk) cleanCategoryInApp(HVNCleanCategory::Disk, failures);
-    if (stopClear.load() || failures.empty()) return;
-
-    bool rewrite = services_.isShredderFile && services_.isShredderFile();
-    if (!services_.removeSystemFile || !services_.removeSystemFile(failures, rewrite)) return;
+    if (!prune) return;
     if (isCleanInternetVirus) pruneCategory(HVNCleanCategory::InternetSecurity);
     if (isCleanSytem) pruneCategory(HVNCleanCategory::System);
     if (isCleanDisk) pruneCategory(HVNCleanCategory::Disk);

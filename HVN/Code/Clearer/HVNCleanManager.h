@@ -16,7 +16,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -113,16 +115,23 @@ public:
     // on the main loop when another part follows; one privileged batch at the end.
     void clearInternetVirus(bool isCleanInternetVirus, bool isCleanSytem, bool isCleanDisk,
                             bool isCleanPerformanceBoost);
-    // Stops a running clean between nodes and the privileged removal. Any thread.
+    // Stops a running clean between nodes and the privileged removal. Any thread. A stop
+    // that comes after "CLEAN_BEGIN_NOTFICATION" but before the clean thread has started is
+    // kept: the clean then stops at once (the clean resets the request itself only when it
+    // is called without that notification).
     void clearStop();
-    // The in-process parts; each returns the paths it could not remove.
+    // The in-process parts; each returns the paths it could not remove (and may hand on).
     std::vector<std::string> clearSystemInApp();
     std::vector<std::string> clearDiscInApp();
     std::vector<std::string> cleanInternetVirusInApp();
-    // The pruning parts: the ticked entries leave the lists, no file is touched.
+    // The pruning parts: the ticked entries leave the lists, no file is touched; entries
+    // the last clean reported as not removed stay.
     void clearSystemObject();
     void clearDiscObject();
     void clearInternetVirusObject();
+    // What the last clean left in place: path -> reason (refused by the removal gate, or
+    // failed in-process and by the privileged route). Reset when a clean starts; any thread.
+    std::map<std::string, std::string> lastCleanNotRemoved() const;
 
     // The display names of the running browsers ("Safari", "Firefox", "Chrome", "Opera"),
     // one per running instance, in the order of the running-application list.
@@ -173,12 +182,21 @@ private:
     void queueCategory(HVNCleanCategory category);
     // In-process removal of one category: the modules in key order, by their rules.
     // Returns false when a stop request ended it.
-    bool cleanCategoryInApp(HVNCleanCategory category, std::vector<std::string>& failures);
+    bool cleanCategoryInApp(HVNCleanCategory category, std::vector<hvn::RemovalBatch::Request>& failures,
+                            std::map<std::string, std::string>& notRemoved);
+    // Hands the failures to the privileged removal; false when it was cancelled.
+    bool removeFailuresWithPrivileges(const std::vector<hvn::RemovalBatch::Request>& failures,
+                                      std::map<std::string, std::string>& notRemoved);
     void pruneCategory(HVNCleanCategory category);
+    // Clears the stop request unless a clean was announced (see clearStop), and the report.
+    void beginClean();
+    void setNotRemoved(std::map<std::string, std::string> notRemoved);
     void clearCategory(HVNCleanCategory category);
     void setCategoryCheck(HVNCleanCategory category, bool check);
 
     HVNCleanServices services_;
     std::vector<ScanStep> systemSteps_, diskSteps_, virusSteps_;
+    mutable std::mutex reportMutex_;
+    std::map<std::string, std::string> lastNotRemoved_;
     hvn::ObservationToken cleanBeginObserver_, cleanFinishObserver_;
 };

@@ -12,7 +12,6 @@
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "HVN/Code/Public/ReomveFile.h"
 #include "Platform/Log.h"
-#include "Platform/Roots.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ bool isSoundPath(const std::string& path) {
         if (part == "." || part == "..") return false;
         start = slash + 1;
     }
-    return !hvn::Roots::isProtectedPath(path);
+    return true;
 }
 
 void eraseNode(HVNNodeList& list, const HVNScaneOuputObjectPtr& node) {
@@ -58,7 +57,7 @@ Outcome removeNode(HVNCleanContext& context, const HVNScaneOuputObject& node) {
         hvn::Log::writef("not removed (unsafe path): %s", HVNCleanRules::pathOfNode(node).c_str());
         return Outcome::Refused;
     }
-    return context.remove(path);
+    return context.remove(path, node.foundIn);
 }
 
 // Children rule shared by the group-aware and trash rules: removes the ticked children of
@@ -138,29 +137,36 @@ bool removeTrash(HVNCacheScanner& queue, int32_t module, HVNCleanContext& contex
 
 HVNCleanServices HVNCleanServices::standard() {
     HVNCleanServices s;
-    s.removeFile = [](const std::string& path, std::string* error) {
-        return ReomveFile::HVNRemoveFileAtPath(path, error);
+    s.removeFile = [](const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
+        return ReomveFile::removeItem(path, foundIn);
     };
-    s.removeSystemFile = [](const std::vector<std::string>& paths, bool rewrite) {
-        return ReomveFile::removeSystemFile(paths, rewrite);
+    s.removeSystemFile = [](const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
+                            std::map<std::string, std::string>* notRemoved) {
+        return ReomveFile::removeSystemFile(batch, rewrite, notRemoved);
     };
     s.stopClearSystemFile = [] { ReomveFile::stopClearSystemFile(); };
     s.isShredderFile = [] { return HVNCommonFunction::isShredderFile(); };
     return s;
 }
 
-HVNCleanContext::Outcome HVNCleanContext::remove(const std::string& path) {
+HVNCleanContext::Outcome HVNCleanContext::remove(const std::string& path,
+                                                 const std::optional<hvn::FileIdentity>& foundIn) {
     if (!isSoundPath(path)) {
         hvn::Log::writef("not removed (unsafe path): %s", path.c_str());
+        notRemoved_[path] = "Refusing to remove " + path + ": the path is not absolute or holds \".\" or \"..\"";
         return Outcome::Refused;
     }
     struct stat st;
     // An entry that vanished since the scan is as good as removed.
     if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Outcome::Removed;
-    std::string error;
-    if (services_.removeFile && services_.removeFile(path, &error)) return Outcome::Removed;
-    hvn::Log::write(error.empty() ? "cannot remove " + path : error);
-    failures_.push_back(path);
+    hvn::RemovalResult r;
+    if (services_.removeFile) r = services_.removeFile(path, foundIn);
+    if (r.status == hvn::RemovalStatus::Removed || r.status == hvn::RemovalStatus::Missing) return Outcome::Removed;
+    std::string reason = r.error.empty() ? "Could not remove " + path : r.error;
+    hvn::Log::write(reason);
+    notRemoved_[path] = reason;
+    if (r.status == hvn::RemovalStatus::Refused) return Outcome::Refused;
+    failures_.push_back({path, foundIn});
     return Outcome::Failed;
 }
 
@@ -169,7 +175,8 @@ bool HVNCleanContext::handOn(const std::string& path) {
         hvn::Log::writef("not removed (unsafe path): %s", path.c_str());
         return false;
     }
-    failures_.push_back(path);
+    failures_.push_back({path, std::nullopt});
+    notRemoved_.emplace(path, "Could not remove " + path + ": it goes with an entry that could not be removed");
     return true;
 }
 
@@ -200,21 +207,28 @@ HVNModuleCleanRule HVNCleanRules::trashRule() {
 
 namespace {
 
+bool isLeftBehind(const HVNIsLeft& isLeft, const HVNScaneOuputObject& node) {
+    return isLeft && isLeft(node);
+}
+
 // Ticked children leave their groups and groups left empty leave the list; with
-// dropTickedLeaves, a ticked top node without children leaves it too.
-void pruneGroups(HVNNodeList& list, bool dropTickedLeaves) {
+// dropTickedLeaves, a ticked top node without children leaves it too. Nodes still there
+// stay.
+void pruneGroups(HVNNodeList& list, bool dropTickedLeaves, const HVNIsLeft& isLeft) {
     for (auto it = list.begin(); it != list.end();) {
         auto& top = *it;
         if (!top->children().empty()) {
             HVNNodeList children = top->children();
             for (const auto& child : children) {
-                if (HVNCleanRules::isTicked(*child)) top->removeObjectFromChildren(child);
+                if (HVNCleanRules::isTicked(*child) && !isLeftBehind(isLeft, *child)) {
+                    top->removeObjectFromChildren(child);
+                }
             }
             if (top->children().empty()) {
                 it = list.erase(it);
                 continue;
             }
-        } else if (dropTickedLeaves && HVNCleanRules::isTicked(*top)) {
+        } else if (dropTickedLeaves && HVNCleanRules::isTicked(*top) && !isLeftBehind(isLeft, *top)) {
             it = list.erase(it);
             continue;
         }
@@ -224,15 +238,21 @@ void pruneGroups(HVNNodeList& list, bool dropTickedLeaves) {
 
 }  // namespace
 
-void HVNCleanRules::pruneGroupAware(HVNNodeList& list) { pruneGroups(list, true); }
+void HVNCleanRules::pruneGroupAware(HVNNodeList& list, const HVNIsLeft& isLeft) {
+    pruneGroups(list, true, isLeft);
+}
 
-void HVNCleanRules::pruneFlat(HVNNodeList& list) {
+void HVNCleanRules::pruneFlat(HVNNodeList& list, const HVNIsLeft& isLeft) {
     list.erase(std::remove_if(list.begin(), list.end(),
-                              [](const HVNScaneOuputObjectPtr& n) { return isTicked(*n); }),
+                              [&](const HVNScaneOuputObjectPtr& n) {
+                                  return isTicked(*n) && !isLeftBehind(isLeft, *n);
+                              }),
                list.end());
 }
 
-void HVNCleanRules::pruneTickedChildren(HVNNodeList& list) { pruneGroups(list, false); }
+void HVNCleanRules::pruneTickedChildren(HVNNodeList& list, const HVNIsLeft& isLeft) {
+    pruneGroups(list, false, isLeft);
+}
 
 const HVNModuleCleanRule* HVNCleanRules::ruleFor(int32_t module) {
     using M = HVNModuleInfo;

@@ -4,9 +4,10 @@
 //
 // The path of a node is its dirPath joined with its name. Only ticked nodes (isCheck not 0)
 // are removed. A node whose path is not sound (no name, a name with "/", "." or "..", a
-// folder that is not absolute) or that names a protected folder (the system root, the home
-// folder or a folder directly inside either) is never removed nor handed on: it is logged
-// and stays in its list.
+// folder that is not absolute) is never removed nor handed on: it is logged and stays in its
+// list. Every removal goes through the removal gate (Platform/RemovalGate.h), with the
+// folder the node was found in; what the gate refuses stays listed with its reason and is
+// never handed on.
 //
 // A module without a rule here is neither removed nor pruned by the clean (its scanner,
 // and with it its rule, is not part of the program yet).
@@ -15,8 +16,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "Platform/FileManager.h"
+#include "Platform/RemovalBatch.h"
 
 #include "HVN/Code/Clearer/HVNScaneOuputObject.h"
 
@@ -25,10 +31,15 @@ class HVNCleanManager;
 
 // The outside services the clean calls, replaceable in tests.
 struct HVNCleanServices {
-    // In-process removal (plain or shredding); false with the error text on failure.
-    std::function<bool(const std::string& path, std::string* error)> removeFile;
-    // The privileged batch removal of what failed; false when it was refused.
-    std::function<bool(const std::vector<std::string>& paths, bool rewrite)> removeSystemFile;
+    // In-process removal (plain or shredding) of an item found in foundIn (when known):
+    // Removed or Missing, Failed (handed on), or Refused (final), with the error text.
+    std::function<hvn::RemovalResult(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn)>
+        removeFile;
+    // The privileged batch removal of what failed; false when it was cancelled (nothing
+    // removed). notRemoved receives path -> reason for what is known to be left.
+    std::function<bool(const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
+                       std::map<std::string, std::string>* notRemoved)>
+        removeSystemFile;
     // Tells a running privileged removal to stop.
     std::function<void()> stopClearSystemFile;
     // The shredding setting ("Insight Clean").
@@ -49,15 +60,18 @@ public:
 
     enum class Outcome { Removed, Failed, Refused };
     // Removes one path in-process. Removed: the item is gone (also when it had vanished
-    // already). Failed: the error text is logged and the path added to failures() for the
-    // privileged removal. Refused: an unsound or protected path, logged, neither removed
-    // nor added.
-    Outcome remove(const std::string& path);
+    // already). Failed: the error text is logged, the path added to failures() for the
+    // privileged removal and to notRemoved(). Refused: an unsound path, or one the removal
+    // gate refused; logged and added to notRemoved() with the reason, never handed on.
+    Outcome remove(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn = std::nullopt);
     // Adds a path to failures() without trying it in-process (a path that must go with a
-    // failed one); refused like remove(). True when added.
+    // failed one); an unsound path is refused. True when added.
     bool handOn(const std::string& path);
-    const std::vector<std::string>& failures() const { return failures_; }
-    std::vector<std::string> takeFailures() { return std::move(failures_); }
+    const std::vector<hvn::RemovalBatch::Request>& failures() const { return failures_; }
+    std::vector<hvn::RemovalBatch::Request> takeFailures() { return std::move(failures_); }
+    // Path -> reason of every path that failed or was refused so far.
+    const std::map<std::string, std::string>& notRemoved() const { return notRemoved_; }
+    std::map<std::string, std::string> takeNotRemoved() { return std::move(notRemoved_); }
     // The manager being cleaned (for the rules that need its state); may be null in tests.
     HVNCleanManager* manager() const { return manager_; }
 
@@ -65,8 +79,13 @@ private:
     const HVNCleanServices& services_;
     const std::atomic<bool>& stopClear_;
     HVNCleanManager* manager_;
-    std::vector<std::string> failures_;
+    std::vector<hvn::RemovalBatch::Request> failures_;
+    std::map<std::string, std::string> notRemoved_;
 };
+
+// Tells whether a node is still there after a clean (its path is among those not removed),
+// so that pruning keeps it listed.
+using HVNIsLeft = std::function<bool(const HVNScaneOuputObject& node)>;
 
 struct HVNModuleCleanRule {
     // Removes the ticked entries of the module's list in the queue, editing the list
@@ -75,8 +94,8 @@ struct HVNModuleCleanRule {
     // when it is set.
     std::function<bool(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context)> removeInApp;
     // Drops the ticked entries from a list without touching files (called under the
-    // queue's lock).
-    std::function<void(HVNNodeList& list)> prune;
+    // queue's lock); entries for which isLeft answers true stay.
+    std::function<void(HVNNodeList& list, const HVNIsLeft& isLeft)> prune;
 };
 
 class HVNCleanRules {
@@ -103,9 +122,9 @@ public:
     // empty leave the list.
     static HVNModuleCleanRule trashRule();
 
-    // --- Pruning (no files touched) ---
-    static void pruneGroupAware(HVNNodeList& list);
-    static void pruneFlat(HVNNodeList& list);
+    // --- Pruning (no files touched; a null isLeft keeps nothing back) ---
+    static void pruneGroupAware(HVNNodeList& list, const HVNIsLeft& isLeft = nullptr);
+    static void pruneFlat(HVNNodeList& list, const HVNIsLeft& isLeft = nullptr);
     // Ticked children leave their groups; groups left empty leave the list.
-    static void pruneTickedChildren(HVNNodeList& list);
+    static void pruneTickedChildren(HVNNodeList& list, const HVNIsLeft& isLeft = nullptr);
 };

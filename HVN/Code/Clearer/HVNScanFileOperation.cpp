@@ -1,5 +1,6 @@
 #include "HVN/Code/Clearer/HVNScanFileOperation.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/unistr.h>
 
@@ -11,6 +12,7 @@
 #include "Platform/FileManager.h"
 #include "Platform/Log.h"
 #include "Platform/NotificationCenter.h"
+#include "Platform/RemovalGate.h"
 
 namespace {
 
@@ -86,54 +88,72 @@ const std::vector<HVNScanInputObjectPtr>& HVNScanFileOperation::browserCacheRows
     return *browserRows_;
 }
 
+// Where a request's walk starts: the real location of its path (so that every node names
+// its item without a link on the way), or nothing when the path must not be scanned.
+std::optional<std::string> HVNScanFileOperation::startOfRequest(const HVNScanInputObject& request,
+                                                                const hvn::RemovalGate& gate) const {
+    const std::string path = withoutTrailingSlashes(request.path);
+    struct ::stat st;
+    if (path.empty() || path[0] != '/' || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISLNK(st.st_mode) && !request.followLink) {
+        hvn::Log::writef("not scanned: %s is a symbolic link", path.c_str());
+        return std::nullopt;
+    }
+    std::string real;
+    std::string refusal = gate.refusalForScanFolder(path, &real);
+    if (!refusal.empty()) {
+        hvn::Log::writef("not scanned: %s: %s", path.c_str(), refusal.c_str());
+        return std::nullopt;
+    }
+    if (real.empty()) return std::nullopt;
+    return real;
+}
+
 void HVNScanFileOperation::scanFiles() {
     HVNNodeList result;
     indexedList_ = nullptr;
     const uint32_t mod = static_cast<uint32_t>(module);
-
-    struct Pending {
-        std::string path;
-        bool isRequestPath;
-    };
+    const hvn::RemovalGate gate = hvn::RemovalGate::forCurrentRoots();
 
     for (const auto& request : inputObjs) {
         if (!request) continue;
+        std::optional<std::string> start = startOfRequest(*request, gate);
+        if (!start) continue;
         const std::string* key = keyOf(*request);
         const bool isCheck = request->isCheck;
-        std::vector<Pending> stack;
-        stack.push_back({withoutTrailingSlashes(request->path), true});
+        // A recursive walk stays on the mount of its start: what is mounted below a rule
+        // folder is not the rule's.
+        std::optional<hvn::ItemStatus> startStatus = hvn::itemStatusAt(AT_FDCWD, start->c_str());
+        if (!startStatus) continue;
+        std::vector<std::string> stack{*start};
 
         while (!stack.empty()) {
-            Pending current = std::move(stack.back());
+            const std::string P = std::move(stack.back());
             stack.pop_back();
-            const std::string& P = current.path;
             postPathUpdate(P);
 
             struct ::stat st;
-            if (P.empty() || ::lstat(P.c_str(), &st) != 0) continue;
-            bool isFolder = S_ISDIR(st.st_mode);
-            if (S_ISLNK(st.st_mode) && current.isRequestPath) {
-                // The rule's own path may be a link to the location it names.
-                struct ::stat target;
-                if (::stat(P.c_str(), &target) != 0) continue;
-                isFolder = S_ISDIR(target.st_mode);
-            }
-
-            if (!isFolder) {
+            if (::lstat(P.c_str(), &st) != 0) continue;
+            if (!S_ISDIR(st.st_mode)) {
+                if (S_ISLNK(st.st_mode) && P != *start) continue;  // a folder replaced by a link
                 const std::string N = lastComponent(P);
                 if (N.empty() || N[0] == '.') continue;
                 if (key && N.find(*key) == std::string::npos) continue;
+                std::optional<hvn::FileIdentity> folder;
+                if (auto f = hvn::itemStatusAt(AT_FDCWD, folderOf(P).c_str())) folder = f->identity;
                 if (mod > 1) {
-                    addNode(result, folderOf(P), N, st.st_size, isCheck, false);
+                    addNode(result, folderOf(P), N, st.st_size, isCheck, false, folder);
                 } else {
-                    addCacheNode(result, folderOf(P), N, st.st_size, isCheck, false);
+                    addCacheNode(result, folderOf(P), N, st.st_size, isCheck, false, folder);
                 }
                 continue;
             }
 
             bool cancelled = false;
             hvn::WalkOptions listing;
-            listing.followStartLink = current.isRequestPath;
+            listing.noLinksOnPath = true;
+            std::optional<hvn::FileIdentity> foundIn;
+            bool foundInRead = false;
             DirectoryWalker::visitEntries(
                 P, false,
                 [&](const DirectoryWalker::Entry& e) {
@@ -141,10 +161,17 @@ void HVNScanFileOperation::scanFiles() {
                         cancelled = true;
                         return DirectoryWalker::Visit::Stop;
                     }
+                    if (!foundInRead) {
+                        foundInRead = true;
+                        if (auto f = hvn::itemStatusAt(e.folderFd(), "")) foundIn = f->identity;
+                    }
                     const std::string E(e.name());
                     const bool isDir = e.isDirectory();
                     if (isDir && request->recursion) {
-                        stack.push_back({joinPath(P, E), false});
+                        auto sub = hvn::itemStatusAt(e.folderFd(), E.c_str());
+                        if (sub && sub->isDirectory() && sub->mountId == startStatus->mountId && !sub->mountRoot) {
+                            stack.push_back(joinPath(P, E));
+                        }
                         return DirectoryWalker::Visit::Continue;
                     }
                     if (E[0] == '.') return DirectoryWalker::Visit::Continue;
@@ -155,7 +182,7 @@ void HVNScanFileOperation::scanFiles() {
                         int64_t row = searchPathInBrowserCache(rows, F);
                         if (row != kNotFound) {
                             const std::string* keep = keyOf(*rows[static_cast<size_t>(row)]);
-                            if (keep && !scanBrowserCacheFolder(result, F, *keep, isCheck)) {
+                            if (keep && !scanBrowserCacheFolder(result, F, *keep, isCheck, e.folderFd(), E)) {
                                 cancelled = true;
                                 return DirectoryWalker::Visit::Stop;
                             }
@@ -174,9 +201,9 @@ void HVNScanFileOperation::scanFiles() {
                         size = est->st_size;
                     }
                     if (!key && mod == 0) {
-                        addCacheNode(result, P, E, size, isCheck, isDir);
+                        addCacheNode(result, P, E, size, isCheck, isDir, foundIn);
                     } else {
-                        addNode(result, P, E, size, isCheck, isDir);
+                        addNode(result, P, E, size, isCheck, isDir, foundIn);
                     }
                     return DirectoryWalker::Visit::Continue;
                 },
@@ -190,10 +217,13 @@ void HVNScanFileOperation::scanFiles() {
 }
 
 bool HVNScanFileOperation::scanBrowserCacheFolder(HVNNodeList& result, const std::string& folder,
-                                                  const std::string& keep, bool isCheck) {
+                                                  const std::string& keep, bool isCheck, int parentFd,
+                                                  const std::string& name) {
     bool cancelled = false;
     hvn::WalkOptions listing;
-    listing.followStartLink = false;
+    listing.noLinksOnPath = true;
+    std::optional<hvn::FileIdentity> foundIn;
+    if (auto f = hvn::itemStatusAt(parentFd, name.c_str()); f && f->isDirectory()) foundIn = f->identity;
     DirectoryWalker::visitEntries(
         folder, false,
         [&](const DirectoryWalker::Entry& e) {
@@ -212,7 +242,7 @@ bool HVNScanFileOperation::scanBrowserCacheFolder(HVNNodeList& result, const std
                 if (!st) return DirectoryWalker::Visit::Continue;
                 size = st->st_size;
             }
-            addNode(result, folder, C, size, isCheck, e.isDirectory());
+            addNode(result, folder, C, size, isCheck, e.isDirectory(), foundIn);
             return DirectoryWalker::Visit::Continue;
         },
         listing);
@@ -329,9 +359,11 @@ std::string HVNScanFileOperation::iconPathFor(const std::string& dirPath, const 
 }
 
 void HVNScanFileOperation::addNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
-                                   int64_t fileSize, bool isCheck, bool isDir) {
+                                   int64_t fileSize, bool isCheck, bool isDir,
+                                   const std::optional<hvn::FileIdentity>& foundIn) {
     auto node = HVNScaneOuputObject::create();
     node->setDirPath(dirPath);
+    node->foundIn = foundIn;
     node->setName(name);
     node->fileSize = fileSize;
     node->isDir = isDir;
@@ -341,10 +373,13 @@ void HVNScanFileOperation::addNode(HVNNodeList& result, const std::string& dirPa
 }
 
 void HVNScanFileOperation::addCacheNode(HVNNodeList& result, const std::string& dirPath,
-                                        const std::string& name, int64_t fileSize, bool isCheck, bool isDir) {
-    auto makeNode = [&](const std::string& folder, int64_t size, bool dir) {
+                                        const std::string& name, int64_t fileSize, bool isCheck, bool isDir,
+                                        const std::optional<hvn::FileIdentity>& foundIn) {
+    auto makeNode = [&](const std::string& folder, int64_t size, bool dir,
+                        const std::optional<hvn::FileIdentity>& in) {
         auto n = HVNScaneOuputObject::create();
         n->setDirPath(folder);
+        n->foundIn = in;
         n->setName(name);
         n->fileSize = size;
         n->isDir = dir;
@@ -354,30 +389,31 @@ void HVNScanFileOperation::addCacheNode(HVNNodeList& result, const std::string& 
     };
     int64_t found = findByName(result, name);
     if (found == kNotFound) {
-        result.push_back(makeNode(dirPath, fileSize, isDir));
+        result.push_back(makeNode(dirPath, fileSize, isDir, foundIn));
         return;
     }
     auto& group = result[static_cast<size_t>(found)];
     if (!group->subObjects || group->subObjects->empty()) {
         group->subObjects = std::make_shared<HVNNodeList>();
         group->subObjects->reserve(4);
-        group->insertObject(makeNode(group->dirPath(), group->fileSize, group->isDir), 0);
+        group->insertObject(makeNode(group->dirPath(), group->fileSize, group->isDir, group->foundIn), 0);
         group->setDirPath(std::nullopt);
+        group->foundIn.reset();
     }
     group->fileSize += fileSize;
-    group->insertObject(makeNode(dirPath, fileSize, isDir), group->subObjects->size());
+    group->insertObject(makeNode(dirPath, fileSize, isDir, foundIn), group->subObjects->size());
 }
 
 void HVNScanFileOperation::addScanObj(HVNNodeList& result, const std::string& dirPath,
                                       const std::string& name, int64_t fileSize, bool isCheck) {
     bool isDir = false;
     hvn::FileManager::fileExistsAtPath(joinPath(dirPath, name), &isDir, false);
-    addNode(result, dirPath, name, fileSize, isCheck, isDir);
+    addNode(result, dirPath, name, fileSize, isCheck, isDir, std::nullopt);
 }
 
 void HVNScanFileOperation::addScanCacheObj(HVNNodeList& result, const std::string& dirPath,
                                            const std::string& name, int64_t fileSize, bool isCheck) {
     bool isDir = false;
     hvn::FileManager::fileExistsAtPath(joinPath(dirPath, name), &isDir, false);
-    addCacheNode(result, dirPath, name, fileSize, isCheck, isDir);
+    addCacheNode(result, dirPath, name, fileSize, isCheck, isDir, std::nullopt);
 }

@@ -3,12 +3,20 @@
 // folders of its requests, builds one result node per entry (grouped by name in the cache
 // modules 0 and 1) and hands the finished list to its delegate once with finishScan().
 //
+// A request's path is resolved to its real location first, and every node names its item
+// through that location (no link on the way) with the identity of the folder it was found
+// in. A request that resolves to a root (the system root, the home folder) or a folder
+// holding one, or that a link leads to a folder directly inside a root, yields nothing; so
+// does a request marked not to follow links whose path is a link. Sub-folders are opened
+// without following any link on their path, and a recursive walk never enters another mount.
+//
 // Without recursion each direct entry of a rule folder is one node, a sub-folder sized
 // whole; with recursion every file below the folder is one node. Names beginning with "."
 // are not reported (their bytes still count in a reported folder's size). Symbolic links
 // found in a rule folder are never followed: a link is reported as itself with its own
 // length, and links inside a folder being sized add nothing. A request path that is itself
-// a link to a folder is scanned as that folder (the rule names the location).
+// a link to a folder is scanned as that folder (the rule names the location), unless the
+// request says otherwise.
 //
 // Threads: runs on an operation queue thread; "PathUpdate" (object: the path as
 // std::string) and finishScan() are delivered on that thread. A cancelled operation ends at
@@ -27,6 +35,7 @@
 #include "HVN/Code/Clearer/HVNScanResultDelegate.h"
 #include "HVN/Code/Clearer/HVNScaneOuputObject.h"
 #include "Platform/OperationQueue.h"
+#include "Platform/RemovalGate.h"
 
 class HVNScanFileOperation : public hvn::Operation {
 public:
@@ -87,9 +96,10 @@ private:
     };
 
     void addNode(HVNNodeList& result, const std::string& dirPath, const std::string& name, int64_t fileSize,
-                 bool isCheck, bool isDir);
+                 bool isCheck, bool isDir, const std::optional<hvn::FileIdentity>& foundIn);
     void addCacheNode(HVNNodeList& result, const std::string& dirPath, const std::string& name,
-                      int64_t fileSize, bool isCheck, bool isDir);
+                      int64_t fileSize, bool isCheck, bool isDir, const std::optional<hvn::FileIdentity>& foundIn);
+    std::optional<std::string> startOfRequest(const HVNScanInputObject& request, const hvn::RemovalGate& gate) const;
     std::string iconPathFor(const std::string& dirPath, const std::string& name, bool isDir);
     const std::vector<FoldedApplication>& applications();
     // The applications of the shared application search (its list as it stands).
@@ -99,7 +109,7 @@ private:
     void postPathUpdate(const std::string& path) const;
     // Reports the entries of one browser-cache folder except the one named like the row's key.
     bool scanBrowserCacheFolder(HVNNodeList& result, const std::string& folder, const std::string& keep,
-                                bool isCheck);
+                                bool isCheck, int parentFd, const std::string& name);
     int64_t directorySizeAt(int folderFd, const std::string& folder, const std::string& name);
 
     std::optional<std::vector<HVNScanInputObjectPtr>> browserRows_;

@@ -11,6 +11,9 @@ struct HVNScanInputObject {
     std::optional<std::string> key;  // when set, only names containing it are reported
     bool isCheck = false;
     bool recursion = false;          // YES: descend and report files; NO: direct entries
+    // A rule's own folder may be a symbolic link (to where the user moved it); a folder the
+    // program found on disk (a trash) must be the real folder, never a link.
+    bool followLink = true;
 };
 
 using HVNScanInputObjectPtr = std::shared_ptr<HVNScanInputObject>;

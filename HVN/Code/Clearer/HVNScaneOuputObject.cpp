@@ -179,6 +179,7 @@ HVNScaneOuputObjectPtr HVNScaneOuputObject::copy() const {
     c->icon = icon;
     c->isDir = isDir;
     c->removePaths = removePaths;
+    c->foundIn = foundIn;
     c->subObjects = subObjects;
     c->hashValue = hashValue;
     c->filePath_ = filePath_;

@@ -2,16 +2,41 @@
 // folder or item, or a group of such), also used as the category row of the one-click
 // care summary and as the row of some tools. Nodes are shared (NodePtr); a child holds a
 // non-owning reference to its parent. A node has no lock: the producer finishes a list
-// before handing it over, and afterwards one thread at a time changes it.
+// before handing it over, and afterwards one thread at a time changes it (the tick state
+// excepted, see HVNTickState).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Platform/RemovalGate.h"
 #include "Platform/Value.h"
+
+// The tick state of a node (1 ticked, 0 not, -1 mixed). The screens write it on the main
+// thread while a clean thread may read it between nodes, so it is atomic; it copies and
+// converts like the small integer it holds.
+class HVNTickState {
+public:
+    HVNTickState(int8_t v = 0) : v_(v) {}  // NOLINT: converts like the integer it holds
+    HVNTickState(const HVNTickState& other) : v_(other.load()) {}
+    HVNTickState& operator=(const HVNTickState& other) {
+        v_.store(other.load(), std::memory_order_relaxed);
+        return *this;
+    }
+    HVNTickState& operator=(int8_t v) {
+        v_.store(v, std::memory_order_relaxed);
+        return *this;
+    }
+    operator int8_t() const { return load(); }  // NOLINT
+    int8_t load() const { return v_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<int8_t> v_;
+};
 
 class HVNScaneOuputObject;
 using HVNScaneOuputObjectPtr = std::shared_ptr<HVNScaneOuputObject>;
@@ -31,7 +56,7 @@ public:
     // --- Stored fields (declaration order of the record) ---
     // The children; null means "none". A copy shares the same list.
     std::shared_ptr<HVNNodeList> subObjects;
-    int8_t isCheck = 0;  // 1 ticked, 0 not, -1 mixed; any non-zero value counts as ticked
+    HVNTickState isCheck = 0;  // 1 ticked, 0 not, -1 mixed; any non-zero value counts as ticked
     int64_t fileSize = 0;
     std::string allSize;
     std::string icon;  // the path the icon comes from
@@ -62,6 +87,9 @@ public:
     std::optional<std::string> firstNameword;
     std::string cookieDomain;
     int64_t issueCount = 0;
+    // The folder the item was found in (device and inode), when the scanner knows it: the
+    // removal refuses the item when its folder is another one by then.
+    std::optional<hvn::FileIdentity> foundIn;
 
     // --- Derived getters and their setters ---
     // The stored name; when none, the last component of the stored filePath (empty when
@@ -104,7 +132,7 @@ public:
     // --- Copy and archiving ---
     // A new node with the same name, dirPath, isCheck, fileSize, icon, isDir, removePaths,
     // subObjects (shared), hashValue, filePath, fileSizeDesc (the computed text), isGroup,
-    // hasParent, parentNode, virusName and cookieDomain; all else as a new node.
+    // hasParent, parentNode, virusName, cookieDomain and foundIn; all else as a new node.
     HVNScaneOuputObjectPtr copy() const;
     // A plist dictionary with exactly the keys "name", "dirPath", "isCheck", "fileSize",
     // "icon", "isDir", "removePaths", "subObjects", "filePath", "fileSizeDesc", "hasParent"

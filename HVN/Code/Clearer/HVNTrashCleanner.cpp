@@ -72,17 +72,9 @@ HVNTrashItemPtr HVNTrashCleanner::getTrashItemWithPath(const std::string& path,
 HVNTrashItemPtr HVNTrashCleanner::getTrashItemForVolumne(const std::string& volume, bool isMainHD) {
     if (isMainHD) {
         // The home folder's own ".Trash" (a macOS-like home), then the freedesktop home trash.
+        // Nothing else is a trash, however its name begins (".TrashKeep" is the user's).
         std::string macTrash;
-        if (isRealFolder(joinPath(volume, ".Trash"))) {
-            macTrash = joinPath(volume, ".Trash");
-        } else {
-            for (const auto& n : entryNames(volume)) {
-                if (n.rfind(".Trash", 0) == 0 && isRealFolder(joinPath(volume, n))) {
-                    macTrash = joinPath(volume, n);
-                    break;
-                }
-            }
-        }
+        if (isRealFolder(joinPath(volume, ".Trash"))) macTrash = joinPath(volume, ".Trash");
         std::string fdTrash = hvn::Trash::homeTrashDir();
         std::string fdFiles = hvn::Trash::filesDir(fdTrash);
         bool hasFd = isRealFolder(fdTrash) && isRealFolder(fdFiles);
@@ -107,7 +99,10 @@ HVNTrashItemPtr HVNTrashCleanner::getTrashItemForVolumne(const std::string& volu
     std::string macTrashes = joinPath(volume, ".Trashes");
     if (isRealFolder(macTrashes)) {
         root = macTrashes;
-        for (const auto& n : entryNames(macTrashes)) sub.push_back(joinPath(macTrashes, n));
+        // Only real folders: an entry that is a link could lead anywhere.
+        for (const auto& n : entryNames(macTrashes)) {
+            if (isRealFolder(joinPath(macTrashes, n))) sub.push_back(joinPath(macTrashes, n));
+        }
     }
     // freedesktop: this user's trashes of the volume; their entries are in files/.
     std::vector<std::string> fdDirs;
@@ -171,6 +166,7 @@ std::vector<HVNScanInputObjectPtr> HVNTrashCleanner::getTrashPaths() {
     auto request = [&](const std::string& path) {
         auto r = std::make_shared<HVNScanInputObject>();
         r->path = path;
+        r->followLink = false;
         requests.push_back(std::move(r));
     };
     for (const auto& item : getAllTrashItemsWithOutScanFiles()) {

@@ -5,15 +5,15 @@
 //
 // Trash folders:
 // - Start-up disk ("Macintosh HD", image "iconDisk"): the home folder's own ".Trash" folder
-//   (a macOS-like home; the first entry of the home whose name begins with ".Trash", an
-//   exact ".Trash" preferred) and the freedesktop home trash ($XDG_DATA_HOME/Trash, whose
-//   files/ folder holds the entries).
+//   (a macOS-like home; exactly that name, never a look-alike such as ".TrashKeep") and the
+//   freedesktop home trash ($XDG_DATA_HOME/Trash, whose files/ folder holds the entries).
 // - Each removable volume (image "iconUDISK", named after the last component of its mount
 //   point): every per-user folder of a macOS ".Trashes" folder, the files/ folder of the
 //   freedesktop trashes $topdir/.Trash/$uid (only inside a sticky, non-link .Trash) and
 //   $topdir/.Trash-$uid of this user. A volume is taken only when its trash folder is
 //   readable and writable by this user.
-// Trash folders are real folders: a symbolic link in their place is ignored.
+// Trash folders, and the per-user folders inside them, are real folders: a symbolic link in
+// their place is ignored, and their scan requests are marked not to follow links.
 //
 // Cleaning a trash entry (the clean manager's rule for module 9): remove the entry (its
 // dirPath joined with its name), then each path of its removePaths. An entry of a

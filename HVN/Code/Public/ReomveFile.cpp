@@ -8,23 +8,23 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <thread>
 
 #include "HVN/Code/Public/HVNAuthorization.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
+#include "Platform/Bundle.h"
 #include "Platform/DaemonConnection.h"
 #include "Platform/FileManager.h"
 #include "Platform/Log.h"
+#include "Platform/RemovalGate.h"
 #include "Platform/Roots.h"
+#include "Platform/Shredder.h"
 
 namespace {
 
 constexpr size_t kRemovePacing = 5000;
 constexpr size_t kLipoPacing = 50;
-// Bytes of paths per privileged `rm`, well below the argument limit of exec.
-constexpr size_t kMaxRmArgumentBytes = 96 * 1024;
 
 // Set after the first installation attempt made for each request kind; never reset in a
 // run (except by the test hook).
@@ -59,124 +59,81 @@ std::shared_ptr<hvn::DaemonObject> reachableDaemon(const char* selector) {
     return nullptr;
 }
 
-// Overwrites one regular file in place with random bytes of its own length and flushes
-// it. A file with other hard links keeps its data (it is only unlinked afterwards).
-// True when the entry `name` of the open folder may be unlinked by this process: the folder
-// is writable and searchable, and under the sticky bit the entry or the folder is ours.
-bool mayUnlink(int folderFd, const char* name) {
-    if (faccessat(folderFd, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
-    struct stat folder {};
-    if (fstat(folderFd, &folder) != 0) return false;
-    if (!(folder.st_mode & S_ISVTX)) return true;
-    uid_t me = geteuid();
-    struct stat item {};
-    if (me == 0 || folder.st_uid == me) return true;
-    return fstatat(folderFd, name, &item, AT_SYMLINK_NOFOLLOW) == 0 && item.st_uid == me;
+enum class PrivilegedOutcome { Worked, Failed, Canceled };
+
+// Marks every request as not removed, with the reason.
+void allNotRemoved(const std::vector<hvn::RemovalBatch::Request>& batch, const std::string& reason,
+                   std::map<std::string, std::string>* notRemoved) {
+    if (!notRemoved) return;
+    for (const auto& r : batch) notRemoved->emplace(r.path, reason);
 }
 
-bool overwriteFile(int folderFd, const char* name, const std::string& path, std::string* errorText) {
-    // Nothing is overwritten that could not be removed afterwards.
-    if (!mayUnlink(folderFd, name)) {
-        *errorText = "Could not remove " + path + ": " + systemErrorText(EACCES);
-        return false;
+// Runs the bundle's HVNRemove over the batch with administrator rights: one prompt for the
+// whole batch, the paths on its standard input, one outcome per path on its output.
+PrivilegedOutcome privilegedRemove(const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
+                                   std::map<std::string, std::string>* notRemoved) {
+    std::string helper = hvn::Bundle::executableFolder() + "/HVNRemove";
+    if (hvn::Bundle::executableFolder().empty() || access(helper.c_str(), X_OK) != 0) {
+        std::string reason = "the privileged removal helper " + helper + " is missing";
+        hvn::Log::write("Error: " + reason);
+        allNotRemoved(batch, reason, notRemoved);
+        return PrivilegedOutcome::Failed;
     }
-    int fd = openat(folderFd, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *errorText = "Could not overwrite " + path + ": " + systemErrorText(errno);
-        return false;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        *errorText = "Could not overwrite " + path + ": " + systemErrorText(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return true;
-
-    thread_local std::vector<char> pattern = [] {
-        std::vector<char> p(64 * 1024);
-        std::mt19937_64 random{std::random_device{}()};
-        for (size_t i = 0; i + 8 <= p.size(); i += 8) {
-            uint64_t v = random();
-            std::memcpy(p.data() + i, &v, 8);
-        }
-        return p;
-    }();
-    const int64_t length = st.st_size;
-    int64_t done = 0;
-    while (done < length) {
-        size_t chunk =
-            static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(pattern.size())));
-        ssize_t n = pwrite(fd, pattern.data(), chunk, done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *errorText = "Could not overwrite " + path + ": " + systemErrorText(n < 0 ? errno : EIO);
-            return false;
-        }
-        done += n;
-    }
-    if (fsync(fd) != 0) {
-        *errorText = "Could not overwrite " + path + ": " + systemErrorText(errno);
-        return false;
-    }
-    return true;
-}
-
-enum class PrivilegedOutcome { Removed, Failed, Canceled };
-
-// Runs `/bin/rm -rf --one-file-system --` over the paths with administrator rights, in as few commands as
-// the argument limit allows. Stops at a cancelled prompt.
-PrivilegedOutcome privilegedRemove(const std::vector<std::string>& paths) {
+    std::vector<std::string> args{"--home", hvn::Roots::home(), "--root", hvn::Roots::system()};
+    if (rewrite) args.push_back("--rewrite");
     const hvn::Authorization& authorization = HVNAuthorization::shareAuthorization().authorizationRef();
-    PrivilegedOutcome outcome = PrivilegedOutcome::Removed;
-    size_t i = 0;
-    while (i < paths.size()) {
-        std::vector<std::string> args{"-rf", "--one-file-system", "--"};
-        size_t bytes = 0;
-        while (i < paths.size() && (args.size() == 3 || bytes + paths[i].size() + 1 <= kMaxRmArgumentBytes)) {
-            bytes += paths[i].size() + 1;
-            args.push_back(paths[i++]);
+    hvn::Authorization::Result r =
+        authorization.executeWithPrivileges(helper, args, hvn::RemovalBatch::encodeRequests(batch));
+    if (r.canceled()) {
+        hvn::Log::write(std::string("Error: ") + hvn::kUserCanceledMessage);
+        return PrivilegedOutcome::Canceled;
+    }
+    if (!r.succeeded()) {
+        hvn::Log::writef("Error: %d", r.exitStatus);
+        if (!r.errorMessage.empty()) hvn::Log::write(r.errorMessage);
+        allNotRemoved(batch, "the privileged removal did not run: " +
+                                 (r.errorMessage.empty() ? "status " + std::to_string(r.exitStatus) : r.errorMessage),
+                      notRemoved);
+        return PrivilegedOutcome::Failed;
+    }
+    auto outcomes = hvn::RemovalBatch::decodeOutcomes(r.output);
+    if (!outcomes) {
+        hvn::Log::write("Error: the privileged removal helper gave an answer that cannot be read");
+        allNotRemoved(batch, "the privileged removal gave no readable answer", notRemoved);
+        return PrivilegedOutcome::Failed;
+    }
+    std::map<std::string, const hvn::RemovalBatch::Outcome*> byPath;
+    for (const auto& o : *outcomes) byPath[o.path] = &o;
+    bool all = true;
+    for (const auto& req : batch) {
+        auto it = byPath.find(req.path);
+        if (it == byPath.end()) {
+            all = false;
+            if (notRemoved) notRemoved->emplace(req.path, "the privileged removal did not report it");
+            continue;
         }
-        hvn::Authorization::Result r = authorization.executeWithPrivileges("/bin/rm", args);
-        if (r.canceled()) {
-            hvn::Log::write(std::string("Error: ") + hvn::kUserCanceledMessage);
-            return PrivilegedOutcome::Canceled;
-        }
-        if (!r.succeeded()) {
-            hvn::Log::writef("Error: %d", r.exitStatus);
-            if (!r.errorMessage.empty()) hvn::Log::write(r.errorMessage);
-            outcome = PrivilegedOutcome::Failed;
+        const auto& o = *it->second;
+        if (o.status == hvn::RemovalStatus::Failed || o.status == hvn::RemovalStatus::Refused) {
+            all = false;
+            if (notRemoved) (*notRemoved)[req.path] = o.reason;
         }
     }
-    return outcome;
-}
-
-// Drops the protected paths (logging each); returns false when any was dropped.
-bool withoutProtectedPaths(const std::vector<std::string>& paths, std::vector<std::string>& kept) {
-    bool allKept = true;
-    kept.reserve(paths.size());
-    for (const auto& p : paths) {
-        if (p.empty() || hvn::Roots::isProtectedPath(p)) {
-            hvn::Log::write("Refusing to remove " + p + ": protected folder");
-            allKept = false;
-        } else {
-            kept.push_back(p);
-        }
-    }
-    return allKept;
+    return all ? PrivilegedOutcome::Worked : PrivilegedOutcome::Failed;
 }
 
 }  // namespace
 
 bool ReomveFile::HVNRemoveFileAtPath(const std::string& path, std::string* error) {
-    std::string text;
-    bool ok = HVNCommonFunction::isShredderFile() ? shredItemAtPath(path, &text)
-                                                  : hvn::FileManager::removeItemAtPath(path, &text);
-    if (!ok && error) *error = text;
-    return ok;
+    hvn::RemovalResult r = removeItem(path);
+    if (!r.removed() && error) *error = r.error;
+    return r.removed();
+}
+
+hvn::RemovalResult ReomveFile::removeItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
+    if (HVNCommonFunction::isShredderFile()) return shredItem(path, foundIn);
+    hvn::RemovalOptions options;
+    options.foundIn = foundIn;
+    return hvn::FileManager::removeItem(path, options);
 }
 
 bool ReomveFile::removeFile(const std::string& path) {
@@ -189,50 +146,79 @@ bool ReomveFile::fileShredder(const std::string& path) {
 }
 
 bool ReomveFile::shredItemAtPath(const std::string& path, std::string* error) {
-    std::string text;
-    bool ok;
-    if (!hvn::Roots::isProtectedPath(path) && hvn::FileManager::fileExistsAtPath(path, nullptr, false) &&
-        !hvn::FileManager::isDeletableFileAtPath(path)) {
-        // Nothing is overwritten that could not be removed afterwards.
-        text = "Could not remove " + path + ": " + systemErrorText(EACCES);
-        ok = false;
-    } else {
-        ok = hvn::FileManager::removeItemAtPath(path, &text, overwriteFile);
+    hvn::RemovalResult r = shredItem(path);
+    if (!r.removed() && error) *error = r.error;
+    return r.removed();
+}
+
+hvn::RemovalResult ReomveFile::shredItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
+    hvn::RemovalOptions options;
+    options.foundIn = foundIn;
+    options.beforeUnlinkFile = hvn::Shredder::overwriteForRemoval;
+    if (hvn::FileManager::fileExistsAtPath(path, nullptr, false) && !hvn::FileManager::isDeletableFileAtPath(path)) {
+        // Nothing is overwritten that could not be removed afterwards; the gate still has
+        // its say, so that a refusal stays a refusal.
+        hvn::RemovalGate::Admission a = hvn::RemovalGate::forCurrentRoots().admit(path, foundIn);
+        if (a.status() == hvn::RemovalGate::Admission::Status::Refused) {
+            return {hvn::RemovalStatus::Refused, a.reason()};
+        }
+        return {hvn::RemovalStatus::Failed, "Could not remove " + path + ": " + systemErrorText(EACCES)};
     }
-    if (!ok && error) *error = text;
-    return ok;
+    return hvn::FileManager::removeItem(path, options);
 }
 
 bool ReomveFile::removeSystemFile(const std::vector<std::string>& paths, bool rewrite) {
-    std::vector<std::string> batch;
-    bool allKept = withoutProtectedPaths(paths, batch);
-    if (batch.empty()) return allKept;
+    std::vector<hvn::RemovalBatch::Request> batch;
+    batch.reserve(paths.size());
+    for (const auto& p : paths) batch.push_back({p, std::nullopt});
+    return removeSystemFile(batch, rewrite, nullptr);
+}
 
+bool ReomveFile::removeSystemFile(const std::vector<hvn::RemovalBatch::Request>& requests, bool rewrite,
+                                  std::map<std::string, std::string>* notRemoved) {
+    // The gate, as this user: what it refuses is never handed to root.
+    hvn::RemovalGate gate = hvn::RemovalGate::forCurrentRoots();
+    std::vector<hvn::RemovalBatch::Request> batch;
+    batch.reserve(requests.size());
+    for (const auto& r : requests) {
+        hvn::RemovalGate::Admission a = gate.admit(r.path, r.foundIn);
+        if (a.status() == hvn::RemovalGate::Admission::Status::Refused) {
+            hvn::Log::write(a.reason());
+            if (notRemoved) (*notRemoved)[r.path] = a.reason();
+        } else {
+            batch.push_back(r);
+        }
+    }
+    if (batch.empty()) return true;
+
+    std::vector<std::string> paths;
+    paths.reserve(batch.size());
+    for (const auto& r : batch) paths.push_back(r.path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (auto daemon = reachableDaemon(hvn::kRemoveFileSelector)) {
-            daemon->removeFile(batch, rewrite);
-            if (batch.size() > kRemovePacing) {
-                pause(static_cast<double>(batch.size() / kRemovePacing) * (rewrite ? 2 : 1));
+            daemon->removeFile(paths, rewrite);
+            if (paths.size() > kRemovePacing) {
+                pause(static_cast<double>(paths.size() / kRemovePacing) * (rewrite ? 2 : 1));
             }
-            return allKept;
+            return true;
         }
         if (removeInstallTried.load() || attempt > 0) break;
         if (HVNAuthorization::installDaemon()) return false;
         removeInstallTried = true;
         pause(1);
     }
-    // The daemon stays out of reach: `rm` with administrator rights. Failures of single
-    // paths are ignored, a cancelled prompt is not.
-    if (privilegedRemove(batch) == PrivilegedOutcome::Canceled) return false;
-    return allKept;
+    // The daemon stays out of reach: the helper, as root, under one prompt. Paths it could
+    // not remove are reported; a cancelled prompt removed nothing.
+    return privilegedRemove(batch, rewrite, notRemoved) != PrivilegedOutcome::Canceled;
 }
 
 bool ReomveFile::removeFileWithPrivileges(const std::string& path) {
-    if (path.empty() || hvn::Roots::isProtectedPath(path)) {
-        hvn::Log::write("Refusing to remove " + path + ": protected folder");
+    hvn::RemovalGate::Admission a = hvn::RemovalGate::forCurrentRoots().admit(path);
+    if (a.status() == hvn::RemovalGate::Admission::Status::Refused) {
+        hvn::Log::write(a.reason());
         return false;
     }
-    return privilegedRemove({path}) == PrivilegedOutcome::Removed;
+    return privilegedRemove({{path, std::nullopt}}, false, nullptr) == PrivilegedOutcome::Worked;
 }
 
 bool ReomveFile::lipoWithPrivileges(const std::vector<std::string>& paths) {

@@ -3,9 +3,9 @@
 // handed to the privileged daemon, falling back to `/bin/rm` with administrator rights.
 // It also forwards binary thinning and launchd job switching to the daemon.
 //
-// Every removal refuses the system root, the home folder and the folders directly inside
-// either, and never follows a symbolic link below the parent folder of the path it is
-// given (a link is removed as a link).
+// Every route asks the removal gate (Platform/RemovalGate.h) first: the in-process removal
+// here, the privileged helper HVNRemove as root, and the daemon. A path the gate refuses is
+// reported as not removed with the reason and never handed to another route.
 //
 // Threads: any thread but the main one. The privileged operations block the caller during
 // the administrator prompt, the 1-second pause after installing the daemon and the pacing
@@ -13,8 +13,13 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "Platform/FileManager.h"
+#include "Platform/RemovalBatch.h"
 
 class ReomveFile {
 public:
@@ -24,29 +29,43 @@ public:
     // otherwise. True when the item is gone; false with error ("... <path>: <system error
     // text>") otherwise. error may be null.
     static bool HVNRemoveFileAtPath(const std::string& path, std::string* error);
+    // The same with its outcome: Refused (final) is told apart from Failed (the privileged
+    // route may try). foundIn is the folder the item was found in, when known.
+    static hvn::RemovalResult removeItem(const std::string& path,
+                                         const std::optional<hvn::FileIdentity>& foundIn = std::nullopt);
     // Removes the item when this process may delete it (isDeletableFileAtPath); false,
     // without trying, when it may not, and when anything could not be removed.
     static bool removeFile(const std::string& path);
-    // Overwrites every regular file of the item in place with its own length of bytes,
-    // flushes it to disk, and removes it; folders are shredded file by file. A file with
-    // other hard links is unlinked without being overwritten (its data stays reachable
-    // through its other names). True when everything was overwritten and removed; an item
-    // that cannot be overwritten is kept and makes the result false.
+    // Overwrites the allocated data of every regular file of the item in place, flushes it
+    // to disk, and removes it; folders are shredded file by file (Platform/Shredder.h). A
+    // file with other hard links is unlinked without being overwritten (its data stays
+    // reachable through its other names). True when everything was overwritten and removed;
+    // an item that cannot be overwritten, or changed meanwhile, is kept and makes the
+    // result false.
     static bool fileShredder(const std::string& path);
     // fileShredder with the error text of the first failure.
     static bool shredItemAtPath(const std::string& path, std::string* error);
+    static hvn::RemovalResult shredItem(const std::string& path,
+                                        const std::optional<hvn::FileIdentity>& foundIn = std::nullopt);
 
     // Hands the whole batch to the privileged daemon (isWrite = rewrite); then, past 5000
     // paths, waits (count / 5000) seconds, doubled with rewrite. An unreachable daemon is
     // installed once per run (then a 1-second pause and one more try); when it stays
-    // unreachable, the paths are removed with `/bin/rm -rf` with administrator rights,
-    // under one prompt (rewrite is not honoured there).
-    // True when the batch was handed over or removed by `rm`; false when the user cancelled
-    // the administrator prompt, or when the batch held protected paths (they are dropped,
-    // the others still handled). An empty batch is true at once.
+    // unreachable, the bundle's HVNRemove helper removes the batch as root under one
+    // administrator prompt (overwriting files first with rewrite).
+    // Every path is first put to the removal gate here: refused paths are never handed on.
+    // True when the batch was handed over or worked through (some paths may still be left:
+    // see the other overload); false when the user cancelled the administrator prompt, in
+    // which case nothing was removed. An empty batch is true at once.
     static bool removeSystemFile(const std::vector<std::string>& paths, bool rewrite);
-    // Runs `/bin/rm -rf --one-file-system -- path` with administrator rights. True when it ended with status
-    // 0; a non-zero status is logged as "Error: %d".
+    // The same for requests that may carry the folder each was found in. notRemoved (may be
+    // null) receives path -> reason for every path known to be still there: refused here,
+    // or failed or refused by the helper. The daemon answers nothing per path, so what it
+    // was handed counts as removed.
+    static bool removeSystemFile(const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
+                                 std::map<std::string, std::string>* notRemoved);
+    // Removes one path through the privileged helper (the administrator prompt). True when
+    // it was removed; a helper that ends with a non-zero status is logged as "Error: %d".
     static bool removeFileWithPrivileges(const std::string& path);
     // Hands the executables to the daemon for thinning; past 50 paths, waits (count / 50)
     // seconds. False only when the user cancelled the daemon installation.

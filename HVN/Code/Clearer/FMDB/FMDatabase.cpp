@@ -222,8 +222,13 @@ void FMDatabase::bindObject(const hvn::Value& object, int column, sqlite3_stmt* 
             break;
         case hvn::Value::Type::Data: {
             const hvn::Data& bytes = object.asData();
-            sqlite3_bind_blob(statement, column, bytes.data(), static_cast<int>(bytes.size()),
-                              SQLITE_TRANSIENT);
+            // An empty block is a zero-length BLOB, not NULL (a null pointer would bind NULL).
+            if (bytes.empty()) {
+                sqlite3_bind_zeroblob(statement, column, 0);
+            } else {
+                sqlite3_bind_blob64(statement, column, bytes.data(), static_cast<sqlite3_uint64>(bytes.size()),
+                                    SQLITE_TRANSIENT);
+            }
             break;
         }
         case hvn::Value::Type::Date:
