@@ -329,10 +329,14 @@ std::string noticeText(int64_t size, int64_t issues) {
     return "Clean Finish!";
 }
 
-// Why the clean could not remove a path, by path. The clean manager does not give its
-// reasons yet: every entry of "notRemoved" then has an empty reason.
-std::map<std::string, std::string> removalFailureReasons() {
-    return {};
+// The reason of a path that was not removed without the path it starts with
+// ("Refusing to remove <path>: it is a mount point" gives "it is a mount point").
+std::string shortReason(const std::string& path, const std::string& reason) {
+    for (const char* lead : {"Refusing to remove ", "Could not remove "}) {
+        std::string prefix = std::string(lead) + path + ": ";
+        if (reason.rfind(prefix, 0) == 0) return reason.substr(prefix.size());
+    }
+    return reason;
 }
 
 // The entries of "notRemoved": {"filePath", "filePathBytes" when needed, "reason"}.
@@ -634,7 +638,8 @@ int runCare(const cli::Args& args) {
                 stopped ? std::string() : noticeText(tally.cleanedSize(), tally.fixedIssues());
             jclean["notice"] = notice;
             jclean["stopped"] = stopped;
-            jclean["notRemoved"] = notRemovedJson(left, removalFailureReasons());
+            const std::map<std::string, std::string> reasons = manager.lastCleanNotRemoved();
+            jclean["notRemoved"] = notRemovedJson(left, reasons);
             if (!opt.json) {
                 if (stopped) {
                     std::printf("Clean stopped.\n");
@@ -644,7 +649,15 @@ int runCare(const cli::Args& args) {
                 if (!left.empty()) {
                     // After a stop, what is left was mostly never tried.
                     std::printf(stopped ? "Left in place (%zu):\n" : "Could not be removed (%zu):\n", left.size());
-                    for (const auto& p : left) std::printf("  %s\n", cli::terminalText(p).c_str());
+                    for (const auto& p : left) {
+                        auto it = reasons.find(p);
+                        std::string why = it == reasons.end() ? std::string() : shortReason(p, it->second);
+                        if (why.empty()) {
+                            std::printf("  %s\n", cli::terminalText(p).c_str());
+                        } else {
+                            std::printf("  %s  (%s)\n", cli::terminalText(p).c_str(), cli::terminalText(why).c_str());
+                        }
+                    }
                 }
             }
             if (!left.empty() || stopped) rc = 1;
