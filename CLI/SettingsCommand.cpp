@@ -113,12 +113,9 @@ int runSettings(const cli::Args& args) {
         if (holdsNestedNull(value))
             return usageError(kSetUsage, "null can only stand alone, to remove a key");
         HVNCommonFunction::initialSettingInfo();
-        HVNCommonFunction::changeSettingValue(value, key);
-        bool stored = value.isNull() ? HVNCommonFunction::getSettingValueByKey(key).isNull()
-                                     : HVNCommonFunction::getSettingValueByKey(key) == value;
-        if (!stored || !hvn::UserDefaults::standardUserDefaults().synchronize()) {
-            std::fprintf(stderr, "halvorn settings: could not write the settings to %s\n",
-                         hvn::UserDefaults::standardUserDefaults().filePath().c_str());
+        std::string error;
+        if (!HVNCommonFunction::changeSettingValue(value, key, &error)) {
+            std::fprintf(stderr, "halvorn settings: '%s' was not stored: %s\n", key.c_str(), error.c_str());
             return 1;
         }
         return 0;

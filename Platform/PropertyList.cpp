@@ -96,17 +96,23 @@ Value fromNode(plist_t node) {
             plist_get_uid_val(node, &u);
             return Value(static_cast<long long>(u));
         }
-        default: return Value();
+        default:
+            return Value();
     }
 }
 
 plist_t toNode(const Value& v) {
     switch (v.type()) {
-        case Value::Type::Null: return plist_new_string("");
-        case Value::Type::Bool: return plist_new_bool(v.asBool() ? 1 : 0);
-        case Value::Type::Integer: return plist_new_uint(static_cast<uint64_t>(v.asInteger()));
-        case Value::Type::Real: return plist_new_real(v.asReal());
-        case Value::Type::String: return plist_new_string(v.asString().c_str());
+        case Value::Type::Null:
+            return plist_new_string("");
+        case Value::Type::Bool:
+            return plist_new_bool(v.asBool() ? 1 : 0);
+        case Value::Type::Integer:
+            return plist_new_uint(static_cast<uint64_t>(v.asInteger()));
+        case Value::Type::Real:
+            return plist_new_real(v.asReal());
+        case Value::Type::String:
+            return plist_new_string(v.asString().c_str());
         case Value::Type::Date: {
             double t = v.asDate().secondsSince1970 - kMacEpochOffset;
             double sec = std::floor(t);
@@ -197,7 +203,7 @@ bool writeFile(const std::string& path, const Value& value, PlistFormat format, 
 }  // namespace PropertyList
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -220,38 +226,107 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     return s;
 }
 
+std::optional<std::string> resolveWriteTarget(const std::string& path, std::string* errorText) {
+    namespace fs = std::filesystem;
+    constexpr int kMaxLinks = 40;  // as the kernel's own limit (ELOOP)
+    fs::path current(path);
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno == ENOENT) return current.string();
+            setError(errorText, path + ": " + std::strerror(errno));
+            return std::nullopt;
+        }
+        if (!S_ISLNK(st.st_mode)) return current.string();
+        std::error_code ec;
+        fs::path next = fs::read_symlink(current, ec);
+        if (ec) {
+            setError(errorText, path + ": " + ec.message());
+            return std::nullopt;
+        }
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    setError(errorText, path + ": " + std::strerror(ELOOP));
+    return std::nullopt;
+}
+
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* errorText) {
     namespace fs = std::filesystem;
+    std::optional<std::string> resolved = resolveWriteTarget(path, errorText);
+    if (!resolved) return false;
+    const std::string& target = *resolved;
+    fs::path folder = fs::path(target).parent_path();
     std::error_code ec;
-    fs::path target(path);
-    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    if (!folder.empty()) fs::create_directories(folder, ec);
+
+    struct stat old {};
+    bool replacing = ::lstat(target.c_str(), &old) == 0;
+    if (!replacing && errno != ENOENT) {
+        setError(errorText, target + ": " + std::strerror(errno));
+        return false;
+    }
+    if (replacing && !S_ISREG(old.st_mode)) {
+        setError(errorText, target + ": not a regular file; left as it is");
+        return false;
+    }
+
     std::random_device rd;
-    std::string tmp = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(rd());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    std::string tmp = target + ".tmp" + std::to_string(getpid()) + "." + std::to_string(rd());
+    // A file being replaced starts private and then takes its mode, so its contents are never
+    // readable by more people than before.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0644);
     if (fd < 0) {
         setError(errorText, tmp + ": " + std::strerror(errno));
         return false;
+    }
+    auto fail = [&](const std::string& what, int err) {
+        setError(errorText, what + ": " + std::strerror(err));
+        if (fd >= 0) ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    };
+    if (replacing) {
+        // Only root can give a file away; another user keeps at least the group when it can.
+        if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+            if (geteuid() == 0) {
+                if (::fchown(fd, old.st_uid, old.st_gid) != 0) return fail(tmp, errno);
+            } else if (old.st_gid != getegid() && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+                // Not a member of that group: the new file keeps the caller's group.
+            }
+        }
+        // After the chown, which clears the set-id bits.
+        if (::fchmod(fd, old.st_mode & 07777) != 0) return fail(tmp, errno);
     }
     size_t off = 0;
     while (off < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
         if (n < 0) {
             if (errno == EINTR) continue;
-            setError(errorText, tmp + ": " + std::strerror(errno));
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
+            return fail(tmp, errno);
         }
         off += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        setError(errorText, tmp + ": " + std::strerror(errno));
-        ::unlink(tmp.c_str());
+    if (::fsync(fd) != 0) return fail(tmp, errno);
+    int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) return fail(tmp, errno);
+    if (::rename(tmp.c_str(), target.c_str()) != 0) return fail(target, errno);
+
+    // The rename is only durable once the folder holding the new entry is flushed.
+    std::string folderPath = folder.empty() ? std::string(".") : folder.string();
+    int dir = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        setError(errorText,
+                 folderPath + ": " + std::strerror(errno) + " (flushing the folder of " + target + ")");
         return false;
     }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        setError(errorText, path + ": " + std::strerror(errno));
-        ::unlink(tmp.c_str());
+    // Some file systems cannot flush a folder and say so with EINVAL; nothing more can be done there.
+    bool flushed = ::fsync(dir) == 0 || errno == EINVAL;
+    int err = errno;
+    ::close(dir);
+    if (!flushed) {
+        setError(errorText,
+                 folderPath + ": " + std::strerror(err) + " (flushing the folder of " + target + ")");
         return false;
     }
     return true;

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "Platform/PropertyList.h"
 #include "Platform/UserDefaults.h"
+#include "Support/ConcurrentProcesses.h"
 #include "Support/TestRoots.h"
 
 namespace {
@@ -97,4 +103,65 @@ TEST_F(SettingsCommandTest, ACorruptPreferencesFileIsReplacedByDefaults) {
     std::string out;
     ASSERT_EQ(settings("get ShowIcon", &out), 0) << out;
     EXPECT_EQ(out, "1\n");
+}
+
+TEST_F(SettingsCommandTest, SetsFromManyProcessesAtOnceLoseNoKey) {
+    constexpr int kProcesses = 16;
+    std::string cli = hvn::test::cliPath();
+    auto codes = hvn::test::runInProcessesAtOnce(kProcesses, [&](int p) {
+        setenv("HALVORN_LOG", "quiet", 1);
+        std::string key = "key" + std::to_string(p);
+        std::string value = std::to_string(p);
+        ::execl(cli.c_str(), cli.c_str(), "settings", "set", key.c_str(), value.c_str(), nullptr);
+        return 127;
+    });
+    hvn::Value s = settingsOnDisk();
+    for (int p = 0; p < kProcesses; ++p) {
+        EXPECT_EQ(codes[static_cast<size_t>(p)], 0) << "process " << p;
+        EXPECT_EQ(s["key" + std::to_string(p)], hvn::Value(p)) << "key" << p;
+    }
+    EXPECT_EQ(s.asDictionary().size(), 18u + kProcesses);
+}
+
+TEST_F(SettingsCommandTest, SetKeepsTheModeOfThePreferencesFile) {
+    ASSERT_EQ(settings("set ShowIcon 0"), 0);
+    std::string path = hvn::UserDefaults::standardUserDefaults().filePath();
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(settings("set ShowIcon 1"), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(settingsOnDisk()["ShowIcon"], hvn::Value(1));
+}
+
+TEST_F(SettingsCommandTest, ASetThatCannotBeStoredFailsWithAMessage) {
+    std::string path = hvn::UserDefaults::standardUserDefaults().filePath();
+    roots.makeDir(path);  // no regular file: nothing can be read from it, nor written over it
+    std::string out;
+    EXPECT_EQ(settings("set ShowIcon 0", &out), 1);
+    EXPECT_NE(out.find("halvorn settings: "), std::string::npos) << out;
+    EXPECT_NE(out.find(path), std::string::npos) << out;
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+
+    if (!hvn::test::canRunAsNobody()) GTEST_SKIP() << "needs root, to run the command as the user nobody";
+    std::filesystem::remove(path);
+    passwd* nobody = getpwnam("nobody");
+    std::string folder = roots.home() + "/Library/Preferences";
+    ASSERT_EQ(::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    std::string contents = hvn::PropertyList::serialize(hvn::Value(hvn::Dictionary{}));
+    roots.writeFile(path, contents);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);  // root's file, which nobody cannot read
+    std::string cli = hvn::test::cliPath();
+    // The child reports through its exit code: 0 when the command failed with the message.
+    int rc = hvn::test::runAsNobody([&] {
+        std::string output;
+        int status =
+            hvn::test::runCommand("HALVORN_LOG=quiet " + cli + " settings set ShowIcon 0 2>&1", &output);
+        bool told = output.find("halvorn settings: ") != std::string::npos &&
+                    output.find(path) != std::string::npos &&
+                    output.find("Permission denied") != std::string::npos;
+        return status == 1 && told ? 0 : 10 + status;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(hvn::readWholeFile(path).value_or(""), contents);
 }

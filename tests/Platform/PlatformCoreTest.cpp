@@ -9,7 +9,6 @@
 #include "Platform/PropertyList.h"
 #include "Platform/Roots.h"
 #include "Platform/RunLoop.h"
-#include "Platform/UserDefaults.h"
 #include "Support/TestRoots.h"
 
 using namespace hvn;
@@ -66,24 +65,6 @@ TEST(RootsTest, ProtectsRootsAndTheirTopLevelFolders) {
     EXPECT_TRUE(Roots::isProtectedPath(""));
     EXPECT_FALSE(Roots::isProtectedPath(roots.home() + "/Library/Caches"));
     EXPECT_FALSE(Roots::isProtectedPath(roots.root() + "/Library/Caches"));
-}
-
-TEST(UserDefaultsTest, PersistsAtomicallyAndSerialisesReadModifyWrite) {
-    test::TempRoots roots;
-    auto& d = UserDefaults::standardUserDefaults();
-    d.reload();
-    EXPECT_TRUE(d.objectForKey("n").isNull());
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&d] {
-            for (int i = 0; i < 250; ++i) d.update("n", [](Value& v) { v = Value(v.asInteger() + 1); });
-        });
-    }
-    for (auto& t : threads) t.join();
-    ASSERT_TRUE(d.synchronize());
-    d.reload();
-    EXPECT_EQ(d.objectForKey("n").asInteger(), 1000);
-    EXPECT_EQ(d.filePath(), roots.home() + "/Library/Preferences/com.corvane.Halvorn.plist");
 }
 
 TEST(RunLoopTest, ManualClockRunsDelaysAtOnceInOrder) {
@@ -175,18 +156,4 @@ TEST(CryptoTest, KnownDigestsAndAesRoundTrip) {
     Data bad = *enc;
     bad.pop_back();
     EXPECT_FALSE(Crypto::aes128cbc(false, bad, key, iv));
-}
-
-TEST(UserDefaultsTest, ADamagedFileIsKeptAsideNotOverwritten) {
-    test::TempRoots roots;
-    auto& d = UserDefaults::standardUserDefaults();
-    std::string path = d.filePath();
-    roots.writeFile(path, "this is not a property list");
-    d.reload();
-    EXPECT_TRUE(d.objectForKey("Setting").isNull());
-    d.setObject(Value("v"), "k");
-    ASSERT_TRUE(d.synchronize());
-    EXPECT_EQ(readWholeFile(path + ".damaged").value_or(""), "this is not a property list");
-    d.reload();
-    EXPECT_EQ(d.objectForKey("k"), Value("v"));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -7,6 +8,7 @@
 #include "Platform/NotificationCenter.h"
 #include "Platform/PropertyList.h"
 #include "Platform/UserDefaults.h"
+#include "Support/ConcurrentProcesses.h"
 #include "Support/TestRoots.h"
 
 using hvn::Value;
@@ -143,7 +145,7 @@ TEST_F(SettingsTest, EachChangeIsWrittenThroughAndNotifiedOnce) {
     int changes = 0;
     hvn::ObservationToken token = hvn::NotificationCenter::defaultCenter().addObserver(
         hvn::kUserDefaultsDidChangeNotification, [&](const hvn::Notification&) { ++changes; });
-    HVNCommonFunction::changeSettingValue(Value("12:30"), "CleanTime");
+    ASSERT_TRUE(HVNCommonFunction::changeSettingValue(Value("12:30"), "CleanTime"));
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(settingsOnDisk()["CleanTime"], Value("12:30"));
     EXPECT_EQ(settingsOnDisk()["StartMode"], Value("一键清理"));
@@ -153,7 +155,7 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNoChange) {
     HVNCommonFunction::initialSettingInfo();
     // Every write adds a key of its own, so any change lost to a stale copy stays missing.
     constexpr int kThreads = 4;
-    constexpr int kWrites = 150;
+    constexpr int kWrites = 40;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
@@ -177,6 +179,34 @@ TEST_F(SettingsTest, ConcurrentWritersLoseNoChange) {
     EXPECT_EQ(onDisk.asDictionary().size(), kDefaultKeys.size() + kThreads * kWrites);
 }
 
+TEST_F(SettingsTest, ProcessesChangingSettingsAtOnceLoseNoChange) {
+    HVNCommonFunction::initialSettingInfo();
+    // This process read the settings before the others started, as a long-running one has.
+    EXPECT_EQ(HVNCommonFunction::getSettingValueByKey("ShowIcon"), Value(1));
+    constexpr int kProcesses = 8, kWrites = 5;
+    auto codes = hvn::test::runInProcessesAtOnce(kProcesses, [](int p) {
+        for (int i = 0; i < kWrites; ++i)
+            HVNCommonFunction::changeSettingValue(Value(i),
+                                                  "p" + std::to_string(p) + "-" + std::to_string(i));
+        return 0;
+    });
+    for (int p = 0; p < kProcesses; ++p) EXPECT_EQ(codes[static_cast<size_t>(p)], 0) << "process " << p;
+    ASSERT_TRUE(HVNCommonFunction::changeSettingValue(Value(0), "ShowIcon"));
+
+    Value onDisk = settingsOnDisk();
+    int missing = 0;
+    for (int p = 0; p < kProcesses; ++p) {
+        for (int i = 0; i < kWrites; ++i) {
+            std::string key = "p" + std::to_string(p) + "-" + std::to_string(i);
+            if (onDisk[key] != Value(i) || HVNCommonFunction::getSettingValueByKey(key) != Value(i))
+                ++missing;
+        }
+    }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(onDisk["ShowIcon"], Value(0));
+    EXPECT_EQ(onDisk.asDictionary().size(), kDefaultKeys.size() + kProcesses * kWrites);
+}
+
 TEST_F(SettingsTest, CorruptPreferencesReadAsNoSettings) {
     roots.writeFile(defaults().filePath(), "<?xml version=\"1.0\"?><plist><dict><key>Setting</key><dict>");
     defaults().reload();
@@ -193,4 +223,15 @@ TEST_F(SettingsTest, CorruptPreferencesReadAsNoSettings) {
     defaults().setObject(Value(hvn::Array{Value(1)}), "Setting");
     HVNCommonFunction::changeSettingValue(Value(true), "Insight Clean");
     EXPECT_TRUE(HVNCommonFunction::isShredderFile());
+}
+
+TEST_F(SettingsTest, AChangeThatCannotBeStoredIsReported) {
+    HVNCommonFunction::initialSettingInfo();
+    std::string path = defaults().filePath();
+    std::filesystem::remove(path);
+    roots.makeDir(path);
+    std::string error;
+    EXPECT_FALSE(HVNCommonFunction::changeSettingValue(Value(true), "Insight Clean", &error));
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_TRUE(HVNCommonFunction::getSettingValueByKey("Insight Clean").isNull());
 }

@@ -80,15 +80,11 @@ void HVNCommonFunction::initialSettingInfo() {
     if (defaults.objectForKey(kSettingKey).isDictionary()) return;
     // Built outside the store's lock: the language defaults read the store themselves.
     hvn::Value settings = defaultSettings();
-    bool wrote = false;
     defaults.update(kSettingKey, [&](hvn::Value& stored) {
-        // Another thread may have written the defaults meanwhile; a stored value that is not
-        // a dictionary is unusable and is replaced.
-        if (stored.isDictionary()) return;
-        stored = settings;
-        wrote = true;
+        // Another thread or process may have written the defaults meanwhile; a stored value
+        // that is not a dictionary is unusable and is replaced.
+        if (!stored.isDictionary()) stored = settings;
     });
-    if (wrote) defaults.synchronize();
 }
 
 hvn::Value HVNCommonFunction::getSettingValueByKey(const std::string& key) {
@@ -97,20 +93,20 @@ hvn::Value HVNCommonFunction::getSettingValueByKey(const std::string& key) {
     return v ? *v : hvn::Value();
 }
 
-void HVNCommonFunction::changeSettingValue(const hvn::Value& value, const std::string& forKey) {
-    auto& defaults = hvn::UserDefaults::standardUserDefaults();
-    // The whole read-modify-write runs under the store's lock, so a change made by another
-    // thread at the same time is never overwritten by a stale copy.
-    defaults.update(kSettingKey, [&](hvn::Value& stored) {
-        hvn::Dictionary settings = stored.isDictionary() ? stored.asDictionary() : hvn::Dictionary();
-        if (value.isNull()) {
-            settings.erase(forKey);
-        } else {
-            settings[forKey] = value;
-        }
-        stored = hvn::Value(std::move(settings));
-    });
-    defaults.synchronize();
+bool HVNCommonFunction::changeSettingValue(const hvn::Value& value, const std::string& forKey,
+                                           std::string* errorText) {
+    return hvn::UserDefaults::standardUserDefaults().update(
+        kSettingKey,
+        [&](hvn::Value& stored) {
+            hvn::Dictionary settings = stored.isDictionary() ? stored.asDictionary() : hvn::Dictionary();
+            if (value.isNull()) {
+                settings.erase(forKey);
+            } else {
+                settings[forKey] = value;
+            }
+            stored = hvn::Value(std::move(settings));
+        },
+        errorText);
 }
 
 bool HVNCommonFunction::checkShouldBeenScaned(const std::string& cleanItemName) {

@@ -24,13 +24,18 @@ public:
     HVNCommonFunction() = delete;
 
     // --- Settings ---
-    // Writes the dictionary of defaults under "Setting" when there is none, and flushes.
+    // Writes the dictionary of defaults under "Setting" to the file when there is none (a
+    // failure is logged by the user defaults).
     static void initialSettingInfo();
     // The value of a settings key; null when absent or when there is no dictionary.
     static hvn::Value getSettingValueByKey(const std::string& key);
-    // Sets one key (read-modify-write of the whole dictionary, serialised so that no
-    // concurrent change is lost) and flushes to disk. A null value removes the key.
-    static void changeSettingValue(const hvn::Value& value, const std::string& forKey);
+    // Sets one key (null removes it) as one locked read-modify-write of the whole dictionary
+    // in the preferences file, so that no change of another thread or process is lost, and
+    // writes the file. Returns false, with errorText filled when given, when the file could
+    // not be read or written (see hvn::UserDefaults::update); the stored settings are then
+    // unchanged.
+    static bool changeSettingValue(const hvn::Value& value, const std::string& forKey,
+                                   std::string* errorText = nullptr);
     static bool checkShouldBeenScaned(const std::string& cleanItemName);
     static bool isShredderFile();
     // YES when 604800 seconds (7 days) or more have passed since "Last Disk Check Date"; an
