@@ -46,7 +46,16 @@ int overwriteRange(int fd, off_t from, off_t to) {
     return 0;
 }
 
+std::function<void(const std::string&)>& afterPassHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
 }  // namespace
+
+void setAfterPassHookForTesting(std::function<void(const std::string& path)> hook) {
+    afterPassHook() = std::move(hook);
+}
 
 bool mayUnlink(int folderFd, const char* name) {
     if (::faccessat(folderFd, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
@@ -92,6 +101,7 @@ bool overwriteForRemoval(int folderFd, const char* name, const std::string& path
         pos = hole;
     }
     if (::fsync(fd) != 0) return fail(systemErrorText(errno));
+    if (afterPassHook()) afterPassHook()(path);
 
     struct stat after {};
     struct stat named {};

@@ -12,6 +12,7 @@
 // Threads: any; no shared state.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace hvn::Shredder {
@@ -27,5 +28,9 @@ bool mayUnlink(int folderFd, const char* name);
 // overwrite <path>: ...") otherwise; the file is then left in place (a pass that failed
 // half-way leaves what it had written).
 bool overwriteForRemoval(int folderFd, const char* name, const std::string& path, std::string* errorText);
+
+// Test hook: runs after the overwrite pass and before its checks (another writer's turn).
+// An empty function removes it.
+void setAfterPassHookForTesting(std::function<void(const std::string& path)> hook);
 
 }  // namespace hvn::Shredder
