@@ -46,12 +46,13 @@ public:
             *errorText = "cannot open the lock file " + lockPath + " (" + std::strerror(errno) + ")";
             return false;
         }
-        // Root creating the lock in a user's folder hands it to that user, who must be able to take it later.
+        // Root creating the lock in a user's folder hands it to that user, so a strict umask
+        // of root's cannot keep the user from opening it later.
         struct stat folder {};
         if (created && geteuid() == 0 &&
             ::stat(std::filesystem::path(lockPath).parent_path().c_str(), &folder) == 0 &&
             (folder.st_uid != 0 || folder.st_gid != 0) && ::fchown(fd_, folder.st_uid, folder.st_gid) != 0) {
-            // The lock still works for root; a user who cannot open it is told so then.
+            // The lock works all the same; the user may still open it read-only.
         }
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno == EINTR) continue;
