@@ -164,6 +164,36 @@ TEST_F(CacheScannerTest, ANewRunAfterAStopGetsNoResultsOfTheStoppedOne) {
     EXPECT_EQ(queue.modules(), std::vector<int32_t>{1});
 }
 
+// Reports some time after it started, whether it was cancelled or not.
+class SlowReporter : public hvn::Operation {
+public:
+    explicit SlowReporter(HVNScanResultDelegate* target) : target_(target) {}
+    void main() override {
+        started.store(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        target_->finishScan(makeNodes({"stale"}), 5);
+    }
+    std::atomic<bool> started{false};
+
+private:
+    HVNScanResultDelegate* target_;
+};
+
+TEST_F(CacheScannerTest, AStartWhileARunIsGoingNeverMixesTheTwoRunsResults) {
+    NotificationCounter finished(kScanFinishNotification);
+    HVNCacheScanner queue;
+    auto slow = std::make_shared<SlowReporter>(&queue);
+    queue.addOperation(slow);
+    queue.start();
+    ASSERT_TRUE(hvn::RunLoop::main().runUntil([&] { return slow->started.load(); }, 10));
+    queue.addOperation(std::make_shared<FakeScanOperation>(&queue, 1, makeNodes({"fresh"})));
+    queue.start();  // no stop before it
+    EXPECT_TRUE(slow->isCancelled());
+    ASSERT_TRUE(finished.waitFor(2));
+    hvn::RunLoop::main().runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(queue.modules(), std::vector<int32_t>{1});
+}
+
 TEST_F(CacheScannerTest, DiskQueuePostsDiskCheckWhenOnlyTheVerifyTaskIsLeft) {
     NotificationCounter diskCheck(kDiskCheckNotification);
     NotificationCounter finished(kScanFinishNotification);

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "Clearer/CleanManagerTestSupport.h"
 #include "HVN/Code/Clearer/HVNCleanManager.h"
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
+#include "HVN/Code/Public/HVNCommonFunction.h"
 #include "Platform/Workspace.h"
 
 using namespace hvn::test;
@@ -126,6 +128,61 @@ TEST_F(CleanManagerCleanTest, ProtectedAndUnsoundPathsAreNeverRemovedNorHandedOn
     auto left = m.lastCleanNotRemoved();
     ASSERT_EQ(left.count(library->filePath()), 1u);
     EXPECT_NE(left[library->filePath()].find("Refusing to remove"), std::string::npos);
+}
+
+// A rule folder that is a link to the home folder: what the gate refuses in-process is
+// final and never reaches the privileged route, which would otherwise remove it as root.
+TEST_F(CleanManagerCleanTest, ARefusalIsNeverHandedToThePrivilegedRoute) {
+    removal.realRemoval = true;
+    auto& m = makeManager();
+    homeFile("Documents/letter");
+    homeFile("Pictures/photo");
+    fs::create_symlink(roots.home(), roots.home() + "/.cache");
+    auto documents = makeNode(roots.home() + "/.cache", "Documents", 10, 1);
+    auto pictures = makeNode(roots.home() + "/.cache", "Pictures", 10, 1);
+    auto junk = fileNode("Library/Caches/junk");
+    m.scanSystem->setData({{M::UserCache, {documents, pictures, junk}}});
+
+    m.clearSystemFile();
+    EXPECT_TRUE(exists(roots.home() + "/Documents/letter"));
+    EXPECT_TRUE(exists(roots.home() + "/Pictures/photo"));
+    EXPECT_FALSE(exists(junk->filePath()));
+    EXPECT_TRUE(removal.batches.empty());
+    auto left = m.lastCleanNotRemoved();
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_EQ(m.scanSystemResultArray(M::UserCache)->size(), 2u);
+}
+
+// Entries the privileged route reports as left stay listed after pruning; the rest go.
+TEST_F(CleanManagerCleanTest, PruningKeepsWhatThePrivilegedRouteLeft) {
+    auto& m = makeManager();
+    auto a = fileNode("Logs/a.log"), b = fileNode("Logs/b.log"), c = fileNode("Logs/c.log");
+    m.scanSystem->setData({{M::UserLog, {a, b, c}}});
+    removal.failing = {a->filePath(), b->filePath()};
+    removal.privilegedLeft = {b->filePath()};
+    m.clearSystemFile();
+    ASSERT_EQ(removal.batches.size(), 1u);
+    EXPECT_EQ(*m.scanSystemResultArray(M::UserLog), HVNNodeList{b});
+    auto left = m.lastCleanNotRemoved();
+    EXPECT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[b->filePath()], "left by the privileged route");
+}
+
+// A stop that comes after the clean was announced but before its thread runs is kept.
+TEST_F(CleanManagerCleanTest, AStopBeforeTheCleanThreadStartsIsKept) {
+    auto& m = makeManager();
+    auto a = fileNode("Logs/a.log");
+    m.scanSystem->setData({{M::UserLog, {a}}});
+    HVNCommonFunction::postCleanBeginNotification();
+    m.clearStop();
+    std::thread([&] { m.clearInternetVirus(true, true, true, false); }).join();
+    EXPECT_TRUE(exists(a->filePath()));
+    HVNCommonFunction::postCleanNotification();
+
+    // Called without the announcement, a clean starts afresh.
+    m.clearStop();
+    m.clearSystemFile();
+    EXPECT_FALSE(exists(a->filePath()));
 }
 
 TEST_F(CleanManagerCleanTest, FlatRuleRemovesTickedTopNodesWholeAndVanishedOnesLeave) {

@@ -511,3 +511,54 @@ TEST_F(FileScanTest, GroupingThroughThePublicEntryPoints) {
     EXPECT_EQ(rec.calls, 1);
     EXPECT_TRUE(rec.results.empty());
 }
+
+// A rule folder may be a link to where the user keeps it; a link that leads to a root, a
+// folder holding one, or a folder directly inside one yields nothing to clean.
+TEST_F(FileScanTest, RuleFoldersAreScannedWhereTheyReallyAreAndNeverAsARoot) {
+    file("Documents/letter", 10);
+    file("Pictures/photo", 20);
+    fs::create_symlink(roots.home(), home(".cache"));
+    fs::create_symlink(home("Documents"), home("cache-documents"));
+    roots.writeFile(roots.base() + "/disk2/cache/app/blob", std::string(30, 'b'));
+    fs::create_symlink(roots.base() + "/disk2/cache", home("moved-cache"));
+    for (const std::string& rule : {home(".cache"), home("cache-documents"), roots.home(), roots.root(),
+                                    roots.base(), std::string("/")}) {
+        auto rec = run({request(rule)}, 1);
+        EXPECT_EQ(rec.calls, 1);
+        EXPECT_TRUE(rec.results.empty()) << rule << ": " << rec.results.size();
+    }
+    auto moved = run({request(home("moved-cache"))}, 1);
+    ASSERT_EQ(moved.results.size(), 1u);
+    EXPECT_EQ(moved.results[0]->filePath(), roots.base() + "/disk2/cache/app");
+    ASSERT_TRUE(moved.results[0]->foundIn.has_value());
+    struct stat st {};
+    ASSERT_EQ(::stat((roots.base() + "/disk2/cache").c_str(), &st), 0);
+    EXPECT_EQ(moved.results[0]->foundIn->inode, static_cast<uint64_t>(st.st_ino));
+
+    // A request the program found on disk (a trash) is never taken through a link.
+    auto noLinks = request(home("moved-cache"));
+    noLinks->followLink = false;
+    EXPECT_TRUE(run({noLinks}, 9).results.empty());
+}
+
+TEST_F(FileScanTest, AFolderSwappedForALinkDuringTheScanIsNotFollowed) {
+    file("Library/Logs/app/sub/a.log", 5);
+    file("Library/Logs/b.log", 6);
+    roots.writeFile(roots.base() + "/outside/sub/secret.db", "s");
+    const std::string app = home("Library/Logs/app");
+    bool swapped = false;
+    // Just before the scan lists app/sub, app itself becomes a link to another tree that
+    // has a sub of its own.
+    PathUpdates updates([&](const std::string& p) {
+        if (p != app + "/sub" || swapped) return;
+        swapped = true;
+        fs::rename(app, app + ".moved");
+        fs::create_symlink(roots.base() + "/outside", app);
+    });
+    auto rec = run({request(home("Library/Logs"), std::nullopt, true, true)}, 5);
+    EXPECT_TRUE(swapped);
+    for (const auto& n : rec.results) {
+        EXPECT_EQ(n->filePath().find("secret"), std::string::npos) << n->filePath();
+    }
+    EXPECT_EQ(byName(rec.results).count("b.log"), 1u);
+}

@@ -264,3 +264,41 @@ TEST_F(TrashCleannerTest, VolumeTrashMustBeReadableAndWritableByTheUser) {
     });
     EXPECT_EQ(rc, 0);
 }
+
+// A stick someone hands you must not empty anything outside its trash.
+TEST_F(TrashCleannerTest, LinksInAVolumeTrashAreNeverScanned) {
+    roots.writeFile(volume("Stick/.Trashes/501/old.txt"), "o");
+    std::string etc = roots.makeDir(roots.base() + "/etc");
+    roots.writeFile(etc + "/passwd", "root:x:0:0");
+    fs::create_symlink(etc, volume("Stick/.Trashes/502"));
+    // A whole .Trashes that is a link, on another volume.
+    roots.makeDir(volume("Other"));
+    fs::create_symlink(etc, volume("Other/.Trashes"));
+    // A freedesktop per-user trash that is a link.
+    roots.makeDir(volume("Third"));
+    fs::create_symlink(etc, volume("Third/.Trash-" + uid()));
+
+    HVNTrashCleanner cleaner;
+    std::vector<std::string> requested;
+    auto groups = scan(cleaner, &requested);
+    EXPECT_EQ(requested, std::vector<std::string>{volume("Stick/.Trashes/501")});
+    ASSERT_EQ(groups.size(), 1u);
+    auto entries = children(groups[0]);
+    EXPECT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries.count("old.txt"), 1u);
+    for (const auto& r : cleaner.getTrashPaths()) EXPECT_FALSE(r->followLink);
+}
+
+TEST_F(TrashCleannerTest, OnlyDotTrashItselfIsTheHomeTrash) {
+    roots.writeFile(home(".TrashKeep/kept"), "k");
+    roots.writeFile(home(".Trash-backup-2019/old"), "o");
+    HVNTrashCleanner cleaner;
+    EXPECT_EQ(cleaner.getMainHDTrashItem()->trashRootDir, "");
+    EXPECT_TRUE(scan(cleaner).empty());
+
+    roots.writeFile(home(".Trash/junk"), "j");
+    auto groups = scan(cleaner);
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0]->dirPath(), home(".Trash"));
+    EXPECT_EQ(children(groups[0]).size(), 1u);
+}
