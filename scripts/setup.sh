@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Safe to run again:
-# it only calls apt-get when a package is missing.
+# Installs the Debian packages the build and the tests need. Safe to run again: it only
+# calls apt-get when a package is missing. apt-get's own output goes to a log file
+# (build/setup.log, or $HALVORN_SETUP_LOG); one line says what was installed.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build clang pkg-config
@@ -21,10 +23,17 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
+  log=${HALVORN_SETUP_LOG:-build/setup.log}
+  mkdir -p "$(dirname "$log")"
+  echo "setup: installing ${missing[*]} (log: $log)"
   sudo_cmd=()
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if ! { "${sudo_cmd[@]}" apt-get update -qq &&
+         "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    echo "setup: apt-get failed; the last lines of $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
+  echo "setup: installed ${#missing[@]} packages"
 fi
