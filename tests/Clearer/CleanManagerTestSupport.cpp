@@ -67,9 +67,10 @@ HVNNodeList makeNodes(const std::vector<std::string>& names) {
 
 HVNCleanServices FakeRemoval::services() {
     HVNCleanServices s;
-    s.removeFile = [this](const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
+    s.removeFile = [this](const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
+                          const hvn::RemovalGate& gate) {
         if (realRemoval) {
-            hvn::RemovalResult real = ReomveFile::removeItem(path, foundIn);
+            hvn::RemovalResult real = ReomveFile::removeItem(path, foundIn, &gate);
             if (real.removed()) removed.push_back(path);
             return real;
         }

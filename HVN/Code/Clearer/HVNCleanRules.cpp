@@ -137,9 +137,8 @@ bool removeTrash(HVNCacheScanner& queue, int32_t module, HVNCleanContext& contex
 
 HVNCleanServices HVNCleanServices::standard() {
     HVNCleanServices s;
-    s.removeFile = [](const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
-        return ReomveFile::removeItem(path, foundIn);
-    };
+    s.removeFile = [](const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
+                      const hvn::RemovalGate& gate) { return ReomveFile::removeItem(path, foundIn, &gate); };
     s.removeSystemFile = [](const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
                             std::map<std::string, std::string>* notRemoved) {
         return ReomveFile::removeSystemFile(batch, rewrite, notRemoved);
@@ -160,7 +159,7 @@ HVNCleanContext::Outcome HVNCleanContext::remove(const std::string& path,
     // An entry that vanished since the scan is as good as removed.
     if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Outcome::Removed;
     hvn::RemovalResult r;
-    if (services_.removeFile) r = services_.removeFile(path, foundIn);
+    if (services_.removeFile) r = services_.removeFile(path, foundIn, gate_);
     if (r.status == hvn::RemovalStatus::Removed || r.status == hvn::RemovalStatus::Missing) return Outcome::Removed;
     std::string reason = r.error.empty() ? "Could not remove " + path : r.error;
     hvn::Log::write(reason);

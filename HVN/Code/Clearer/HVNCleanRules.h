@@ -31,9 +31,11 @@ class HVNCleanManager;
 
 // The outside services the clean calls, replaceable in tests.
 struct HVNCleanServices {
-    // In-process removal (plain or shredding) of an item found in foundIn (when known):
-    // Removed or Missing, Failed (handed on), or Refused (final), with the error text.
-    std::function<hvn::RemovalResult(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn)>
+    // In-process removal (plain or shredding) of an item found in foundIn (when known),
+    // judged by the clean's gate: Removed or Missing, Failed (handed on), or Refused
+    // (final), with the error text.
+    std::function<hvn::RemovalResult(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
+                                     const hvn::RemovalGate& gate)>
         removeFile;
     // The privileged batch removal of what failed; false when it was cancelled (nothing
     // removed). notRemoved receives path -> reason for what is known to be left.
@@ -52,9 +54,13 @@ struct HVNCleanServices {
 // What a rule works with during one clean. Used on the clean thread only.
 class HVNCleanContext {
 public:
+    // The protections are read once, when the context is made (one gate per clean).
     HVNCleanContext(const HVNCleanServices& services, const std::atomic<bool>& stopClear,
                     HVNCleanManager* manager = nullptr)
-        : services_(services), stopClear_(stopClear), manager_(manager) {}
+        : services_(services),
+          stopClear_(stopClear),
+          manager_(manager),
+          gate_(hvn::RemovalGate::forCurrentRoots()) {}
 
     bool stopRequested() const { return stopClear_.load(); }
 
@@ -79,6 +85,7 @@ private:
     const HVNCleanServices& services_;
     const std::atomic<bool>& stopClear_;
     HVNCleanManager* manager_;
+    hvn::RemovalGate gate_;
     std::vector<hvn::RemovalBatch::Request> failures_;
     std::map<std::string, std::string> notRemoved_;
 };

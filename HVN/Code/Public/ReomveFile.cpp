@@ -129,10 +129,12 @@ bool ReomveFile::HVNRemoveFileAtPath(const std::string& path, std::string* error
     return r.removed();
 }
 
-hvn::RemovalResult ReomveFile::removeItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
-    if (HVNCommonFunction::isShredderFile()) return shredItem(path, foundIn);
+hvn::RemovalResult ReomveFile::removeItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
+                                          const hvn::RemovalGate* gate) {
+    if (HVNCommonFunction::isShredderFile()) return shredItem(path, foundIn, gate);
     hvn::RemovalOptions options;
     options.foundIn = foundIn;
+    options.gate = gate;
     return hvn::FileManager::removeItem(path, options);
 }
 
@@ -151,14 +153,18 @@ bool ReomveFile::shredItemAtPath(const std::string& path, std::string* error) {
     return r.removed();
 }
 
-hvn::RemovalResult ReomveFile::shredItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn) {
+hvn::RemovalResult ReomveFile::shredItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
+                                         const hvn::RemovalGate* gate) {
     hvn::RemovalOptions options;
     options.foundIn = foundIn;
+    options.gate = gate;
     options.beforeUnlinkFile = hvn::Shredder::overwriteForRemoval;
     if (hvn::FileManager::fileExistsAtPath(path, nullptr, false) && !hvn::FileManager::isDeletableFileAtPath(path)) {
         // Nothing is overwritten that could not be removed afterwards; the gate still has
         // its say, so that a refusal stays a refusal.
-        hvn::RemovalGate::Admission a = hvn::RemovalGate::forCurrentRoots().admit(path, foundIn);
+        std::optional<hvn::RemovalGate> own;
+        if (!gate) own.emplace(hvn::RemovalGate::forCurrentRoots());
+        hvn::RemovalGate::Admission a = (gate ? *gate : *own).admit(path, foundIn);
         if (a.status() == hvn::RemovalGate::Admission::Status::Refused) {
             return {hvn::RemovalStatus::Refused, a.reason()};
         }

@@ -30,9 +30,11 @@ public:
     // text>") otherwise. error may be null.
     static bool HVNRemoveFileAtPath(const std::string& path, std::string* error);
     // The same with its outcome: Refused (final) is told apart from Failed (the privileged
-    // route may try). foundIn is the folder the item was found in, when known.
+    // route may try). foundIn is the folder the item was found in, when known; gate is the
+    // removal gate to ask (null: one for the current roots).
     static hvn::RemovalResult removeItem(const std::string& path,
-                                         const std::optional<hvn::FileIdentity>& foundIn = std::nullopt);
+                                         const std::optional<hvn::FileIdentity>& foundIn = std::nullopt,
+                                         const hvn::RemovalGate* gate = nullptr);
     // Removes the item when this process may delete it (isDeletableFileAtPath); false,
     // without trying, when it may not, and when anything could not be removed.
     static bool removeFile(const std::string& path);
@@ -46,7 +48,8 @@ public:
     // fileShredder with the error text of the first failure.
     static bool shredItemAtPath(const std::string& path, std::string* error);
     static hvn::RemovalResult shredItem(const std::string& path,
-                                        const std::optional<hvn::FileIdentity>& foundIn = std::nullopt);
+                                        const std::optional<hvn::FileIdentity>& foundIn = std::nullopt,
+                                        const hvn::RemovalGate* gate = nullptr);
 
     // Hands the whole batch to the privileged daemon (isWrite = rewrite); then, past 5000
     // paths, waits (count / 5000) seconds, doubled with rewrite. An unreachable daemon is
