@@ -91,7 +91,8 @@ TEST_F(FMDatabaseTest, ValuesBindByKind) {
                                  Value("text"),
                                  Value(bytes),
                                  Value(hvn::Date{1000.5}),
-                                 Value(hvn::Array{Value(1), Value(2)})};
+                                 Value(hvn::Array{Value(1), Value(2)}),
+                                 Value(hvn::Data{})};  // an empty block is a BLOB, not NULL
     for (const auto& v : values) ASSERT_TRUE(db->executeUpdate("insert into v values (?)", {v}));
 
     auto rs = db->executeQuery("select typeof(x) as T, x from v order by rowid");
@@ -103,7 +104,7 @@ TEST_F(FMDatabaseTest, ValuesBindByKind) {
         read.push_back(rs->objectForColumnName("X"));
     }
     EXPECT_EQ(types, (std::vector<std::string>{"null", "integer", "integer", "integer", "integer", "real",
-                                               "text", "blob", "real", "text"}));
+                                               "text", "blob", "real", "text", "blob"}));
     EXPECT_TRUE(read[0].isNull());
     EXPECT_EQ(read[1], Value(1));
     EXPECT_EQ(read[2], Value(0));
@@ -113,6 +114,7 @@ TEST_F(FMDatabaseTest, ValuesBindByKind) {
     EXPECT_EQ(read[7], Value(bytes));
     EXPECT_EQ(read[8], Value(1000.5));
     EXPECT_EQ(read[9], Value("(1, 2)"));
+    EXPECT_EQ(read[10], Value(hvn::Data{}));
     EXPECT_EQ(db->openResultSetCount(), 0u);  // read to the end: closed
 }
 
