@@ -9,6 +9,7 @@
 #include "HVN/Code/Public/HVNDeleteSelectedApp.h"
 #include "HVN/Code/Public/HVNSearchApplications.h"
 #include "HVN/Code/Public/ReomveFile.h"
+#include "Platform/PropertyList.h"
 #include "Public/AppSearchFixtures.h"
 #include "Support/TestRoots.h"
 
@@ -161,6 +162,23 @@ TEST_F(AppSearchDeleteTest, RemovesWhatItMayAndLeavesWhatTheUserLeftOut) {
     EXPECT_TRUE(exists(kept));
     EXPECT_FALSE(HVNDeleteSelectedApp::canRemoveAppFiles({}));
     EXPECT_TRUE(HVNDeleteSelectedApp::canRemoveAppFiles({appPath}));  // already gone
+}
+
+// What the removal gate refuses is final: even with the administrator's rights at hand, a
+// support file reached through a link to the home folder is neither removed nor handed on.
+TEST_F(AppSearchDeleteTest, ARefusedPathIsNeverHandedToThePrivilegedRoute) {
+    std::string letter = roots.writeFile(roots.home() + "/Documents/letter", "dear");
+    roots.makeDir(roots.home() + "/Library");
+    std::filesystem::create_symlink(roots.home(), roots.home() + "/Library/Linked");
+    std::string junk = roots.writeFile(roots.home() + "/Library/Caches/com.example.Editor/c", "c");
+    setenv("HALVORN_AUTH", "allow", 1);
+    ReomveFile::SleepFunction old = ReomveFile::setSleepFunction([](double) {});
+    EXPECT_FALSE(HVNDeleteSelectedApp::canRemoveAppFiles({roots.home() + "/Library/Linked/Documents",
+                                                          roots.home() + "/Library/Caches/com.example.Editor"}));
+    unsetenv("HALVORN_AUTH");
+    ReomveFile::setSleepFunction(old);
+    EXPECT_EQ(hvn::readWholeFile(letter), "dear");
+    EXPECT_FALSE(exists(junk));
 }
 
 TEST_F(AppSearchDeleteTest, WhatAnUnprivilegedUserMayNotDeleteGoesToThePrivilegedRoute) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <set>
 
 #include "HVN/Code/Public/HVNSearchApplications.h"
@@ -134,18 +135,27 @@ std::vector<std::string> HVNDeleteSelectedApp::getPrivateByBundleAndKeyWords(con
 bool HVNDeleteSelectedApp::canRemoveAppFiles(const std::vector<std::string>& paths) {
     if (paths.empty()) return false;
     std::vector<std::string> privileged;
+    bool refused = false;
     for (const std::string& path : paths) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) continue;  // already gone
         if (hvn::FileManager::isDeletableFileAtPath(path)) {
-            std::string error;
-            if (ReomveFile::HVNRemoveFileAtPath(path, &error)) continue;
-            hvn::Log::writef("HVNDeleteSelectedApp: %s", error.c_str());
+            hvn::RemovalResult r = ReomveFile::removeItem(path);
+            if (r.removed() || r.status == hvn::RemovalStatus::Missing) continue;
+            hvn::Log::writef("HVNDeleteSelectedApp: %s", r.error.c_str());
+            // A refusal of the removal gate is final: never handed to the privileged route.
+            if (r.status == hvn::RemovalStatus::Refused) {
+                refused = true;
+                continue;
+            }
         }
         privileged.push_back(path);
     }
-    if (privileged.empty()) return true;
-    return ReomveFile::removeSystemFile(privileged, false);
+    if (privileged.empty()) return !refused;
+    std::map<std::string, std::string> left;
+    std::vector<hvn::RemovalBatch::Request> batch;
+    for (const auto& p : privileged) batch.push_back({p, std::nullopt});
+    return ReomveFile::removeSystemFile(batch, false, &left) && left.empty() && !refused;
 }
 
 double HVNDeleteSelectedApp::folderSizeAtPath2(const std::string& path) {

@@ -41,11 +41,11 @@ public:
                                                                   const std::string& root);
 
     // Removes the paths: each one the file manager reports deletable goes through
-    // ReomveFile::HVNRemoveFileAtPath; those that are not deletable, or whose removal
-    // failed, go in one batch through ReomveFile::removeSystemFile (rewrite false). A path
-    // that no longer exists counts as removed. True when the direct removals took every
-    // path, or when the privileged route accepted the rest (its own result); false for an
-    // empty list, or when the privileged route refused (cancelled prompt).
+    // ReomveFile::removeItem; those that are not deletable, or whose removal failed, go in
+    // one batch through ReomveFile::removeSystemFile (rewrite false). What the removal gate
+    // refuses is never handed on. A path that no longer exists counts as removed. True when
+    // every path is gone; false for an empty list, when something was refused or left, or
+    // when the privileged route was cancelled.
     static bool canRemoveAppFiles(const std::vector<std::string>& paths);
 
     // The folders searched for an application's files: in the home folder "Library",
