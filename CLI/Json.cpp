@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 
@@ -56,7 +57,8 @@ std::optional<hvn::Date> parseIsoDate(const std::string& s) {
         size_t start = ++pos;
         while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
         if (pos == start) return std::nullopt;
-        fraction = std::stod("0." + s.substr(start, pos - start));
+        // strtod, not stod: a fraction too small for a double (0.000...01) is 0, not an exception.
+        fraction = std::strtod(("0." + s.substr(start, pos - start)).c_str(), nullptr);
     }
     if (pos + 1 != s.size() || s[pos] != 'Z') return std::nullopt;
     std::tm utc{};

@@ -114,7 +114,11 @@ plist_t toNode(const Value& v) {
         case Value::Type::String:
             return plist_new_string(v.asString().c_str());
         case Value::Type::Date: {
+            // libplist keeps the seconds in an int32_t: a date beyond its range (before 1933 or
+            // after 2069) is written as the range's first or last second.
             double t = v.asDate().secondsSince1970 - kMacEpochOffset;
+            if (!(t >= INT32_MIN)) t = INT32_MIN;  // NaN as well
+            if (t > INT32_MAX) t = INT32_MAX;
             double sec = std::floor(t);
             return plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>((t - sec) * 1e6));
         }
@@ -136,6 +140,54 @@ plist_t toNode(const Value& v) {
     return plist_new_string("");
 }
 
+// libplist 2.2 aborts (an assertion) when asked for a string or key whose text holds a NUL
+// byte, which a binary list can carry as a UTF-16 (or UTF-8) string with a U+0000 in it
+// (an ASCII string is cut at its first NUL and is harmless).
+// Such a list is refused before libplist parses it: every object the offset table names is
+// looked at, and any of those string objects with a zero unit, or whose length cannot be
+// read, makes the whole list unreadable.
+bool binaryStringsHoldNoNul(const std::string& bytes) {
+    const size_t size = bytes.size();
+    if (size < 8 + 32) return true;  // too short for a trailer: libplist refuses it itself
+    auto byte = [&](size_t at) { return static_cast<uint8_t>(bytes[at]); };
+    auto number = [&](size_t at, size_t width, uint64_t& out) {
+        if (width == 0 || width > 8 || at > size || width > size - at) return false;
+        out = 0;
+        for (size_t i = 0; i < width; ++i) out = (out << 8) | byte(at + i);
+        return true;
+    };
+    const size_t trailer = size - 32;
+    const size_t offsetWidth = byte(trailer + 6);
+    uint64_t count = 0, table = 0;
+    if (!number(trailer + 8, 8, count) || !number(trailer + 24, 8, table)) return true;
+    if (offsetWidth == 0 || offsetWidth > 8 || table > trailer || count > (trailer - table) / offsetWidth)
+        return true;
+    for (uint64_t i = 0; i < count; ++i) {
+        uint64_t at = 0;
+        number(static_cast<size_t>(table + i * offsetWidth), offsetWidth, at);
+        if (at >= trailer) continue;
+        const uint8_t marker = byte(at);
+        const size_t unit = (marker >> 4) == 0x6 ? 2 : (marker >> 4) == 0x7 ? 1 : 0;
+        if (unit == 0) continue;
+        uint64_t length = marker & 0x0F;
+        size_t start = at + 1;
+        if (length == 0x0F) {
+            // The length follows as an integer object: 0x1N, then 2^N big-endian bytes.
+            if (start >= trailer || (byte(start) >> 4) != 0x1 || (byte(start) & 0x0F) > 3) return false;
+            const size_t width = size_t{1} << (byte(start) & 0x0F);
+            if (!number(start + 1, width, length)) return false;
+            start += 1 + width;
+        }
+        if (start > trailer || length > (trailer - start) / unit) return false;
+        for (uint64_t j = 0; j < length; ++j) {
+            bool zero = true;
+            for (size_t k = 0; k < unit; ++k) zero = zero && byte(start + j * unit + k) == 0;
+            if (zero) return false;
+        }
+    }
+    return true;
+}
+
 void setError(std::string* errorText, const std::string& text) {
     if (errorText) *errorText = text;
 }
@@ -148,8 +200,12 @@ std::optional<Value> parse(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
+        if (!binaryStringsHoldNoNul(bytes)) return std::nullopt;
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     } else if (bytes.find("<plist") != std::string::npos || bytes.find("<?xml") != std::string::npos) {
+        // XML has no NUL character; libplist would take one into a text and then abort
+        // reading it (as at binaryStringsHoldNoNul).
+        if (bytes.find('\0') != std::string::npos) return std::nullopt;
         plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     }
     if (!root) return std::nullopt;

@@ -129,7 +129,9 @@ bool dropStaleDirectorySizes(const std::string& trashDir, std::string* errorText
         std::optional<std::string> name;
         if (b != std::string::npos) name = percentDecode(line.substr(b + 1));
         struct ::stat st;
+        // A NUL (%00) would cut the record's path short, at a file that is no record.
         if (!name || name->empty() || name->find('/') != std::string::npos ||
+            name->find('\0') != std::string::npos ||
             ::lstat(infoPathFor(trashDir, *name).c_str(), &st) != 0) {
             changed = true;
             continue;

@@ -71,6 +71,11 @@ TEST_F(SettingsCommandTest, SetStoresJsonValuesAndTextOtherwise) {
     ASSERT_EQ(settings("set CleanTime null"), 0);
     EXPECT_EQ(settings("get CleanTime", &out), 1);
     EXPECT_NE(out.find("CleanTime"), std::string::npos);
+
+    // A fraction of a second too small for a double is none.
+    const std::string tiny = "2024-05-01T12:00:00." + std::string(400, '0') + "1Z";
+    ASSERT_EQ(settings("set 'Last Disk Check Date' '\"" + tiny + "\"'", &out), 0) << out;
+    EXPECT_EQ(settingsOnDisk()["Last Disk Check Date"], hvn::Value(hvn::Date{1714564800}));
 }
 
 TEST_F(SettingsCommandTest, GetOfAnAbsentKeyFails) {

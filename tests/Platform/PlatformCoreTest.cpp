@@ -38,6 +38,56 @@ TEST(ValueTest, GarbageIsNotAPlist) {
     EXPECT_FALSE(PropertyList::parse(std::string()).has_value());
 }
 
+namespace {
+
+// A binary list of the given objects, the first one on top (offsets and references one byte).
+std::string binaryList(const std::vector<std::string>& objects) {
+    std::string out = "bplist00", table;
+    for (const auto& o : objects) {
+        table.push_back(static_cast<char>(out.size()));
+        out += o;
+    }
+    std::string trailer(32, '\0');
+    trailer[6] = trailer[7] = 1;
+    trailer[15] = static_cast<char>(objects.size());
+    trailer[31] = static_cast<char>(out.size());
+    return out + table + trailer;
+}
+
+}  // namespace
+
+TEST(ValueTest, ListsWithANulInsideATextAreRefused) {
+    // UTF-16 "a?b" (0x63: three units), as a string on top and as the key of {"a?b": 1}.
+    auto utf16 = [](char middle) {
+        return std::string("\x63\x00\x61", 3) + '\0' + middle + std::string("\x00\x62", 2);
+    };
+    const std::string one("\x10\x01", 2);
+    EXPECT_EQ(PropertyList::parse(binaryList({utf16(' ')})), Value("a b"));
+    EXPECT_EQ(PropertyList::parse(binaryList({"\xd1\x01\x02", utf16(' '), one})),
+              Value(Dictionary{{"a b", Value(1)}}));
+    EXPECT_FALSE(PropertyList::parse(binaryList({utf16('\0')})).has_value());
+    EXPECT_FALSE(PropertyList::parse(binaryList({"\xd1\x01\x02", utf16('\0'), one})).has_value());
+
+    const std::string xml =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\">"
+        "<dict><key>a_b</key><string>c_d</string></dict></plist>";
+    EXPECT_EQ(PropertyList::parse(xml), Value(Dictionary{{"a_b", Value("c_d")}}));
+    for (size_t at : {xml.find("a_b") + 1, xml.find("c_d") + 1}) {
+        std::string withNul = xml;
+        withNul[at] = '\0';
+        EXPECT_FALSE(PropertyList::parse(withNul).has_value());
+    }
+}
+
+TEST(ValueTest, DatesBeyondWhatAPlistHoldsAreWrittenAtItsEdge) {
+    // Whole seconds since 2001 in an int32_t: 1932-12-13T20:45:52Z to 2069-01-19T03:14:07Z.
+    const Dictionary d{{"1900", Value(Date{-2208988800})}, {"2100", Value(Date{4102444800})}};
+    const Dictionary edges{{"1900", Value(Date{-1169176448})}, {"2100", Value(Date{3125790847})}};
+    for (auto fmt : {PlistFormat::XML, PlistFormat::Binary}) {
+        EXPECT_EQ(PropertyList::parse(PropertyList::serialize(Value(d), fmt)), Value(edges));
+    }
+}
+
 TEST(ValueTest, EqualityIsWholeValueAndTyped) {
     EXPECT_NE(Value(1), Value(1.0));
     EXPECT_NE(Value(true), Value(1));

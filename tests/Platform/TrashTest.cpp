@@ -75,7 +75,9 @@ TEST_F(TrashTest, DirectorySizesKeepsOnlyItemsThatStillHaveARecord) {
                     "8192 1700000001 gone\n"
                     "malformed\n"
                     "12 1700000002 other\n"
-                    "1 2 bad%zz\n");
+                    "1 2 bad%zz\n"
+                    // Cut at the NUL, this name's record would be other.trashinfo.
+                    "3 1700000003 other.trashinfo%00\n");
     std::string error;
     ASSERT_TRUE(Trash::dropStaleDirectorySizes(t, &error)) << error;
     EXPECT_EQ(readFile(t + "/directorysizes"), "4096 1700000000 kept%20dir\n12 1700000002 other\n");
