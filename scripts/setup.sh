@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build clang pkg-config
+  libclang-rt-14-dev
   libsqlite3-dev sqlite3
   libssl-dev
   libplist-dev
