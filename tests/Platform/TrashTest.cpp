@@ -86,3 +86,28 @@ TEST_F(TrashTest, DirectorySizesKeepsOnlyItemsThatStillHaveARecord) {
     EXPECT_TRUE(Trash::dropStaleDirectorySizes(roots.base() + "/no-trash"));
     EXPECT_FALSE(fs::exists(roots.base() + "/no-trash"));
 }
+
+// A cache that is a link (a trash on a stick someone handed you) is left as it is, and so is
+// the file it points at; a cache the user keeps private stays private.
+TEST_F(TrashTest, DirectorySizesThatIsALinkIsLeftAloneAndAPrivateOneStaysPrivate) {
+    const std::string t = Trash::homeTrashDir();
+    roots.makeDir(t + "/info");
+    std::string elsewhere = roots.writeFile(roots.base() + "/profile", "1 2 gone\n");
+    ASSERT_EQ(::chmod(elsewhere.c_str(), 0600), 0);
+    fs::create_symlink(elsewhere, t + "/directorysizes");
+    std::string error;
+    EXPECT_FALSE(Trash::dropStaleDirectorySizes(t, &error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_symlink(t + "/directorysizes"));
+    EXPECT_EQ(readFile(elsewhere), "1 2 gone\n");
+
+    fs::remove(t + "/directorysizes");
+    roots.writeFile(t + "/directorysizes", "1 2 gone\n");
+    ASSERT_EQ(::chmod((t + "/directorysizes").c_str(), 0600), 0);
+    ASSERT_TRUE(Trash::dropStaleDirectorySizes(t, &error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::lstat((t + "/directorysizes").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(readFile(t + "/directorysizes"), "");
+}
