@@ -279,28 +279,24 @@ std::vector<std::string> pathsOf(const std::vector<hvn::RemovalBatch::Request>& 
 
 }  // namespace
 
-std::vector<std::string> HVNCleanManager::clearSystemInApp() {
+std::vector<std::string> HVNCleanManager::cleanInAppReporting(HVNCleanCategory category) {
     std::vector<hvn::RemovalBatch::Request> failures;
     std::map<std::string, std::string> notRemoved;
-    cleanCategoryInApp(HVNCleanCategory::System, failures, notRemoved);
+    cleanCategoryInApp(category, failures, notRemoved);
     setNotRemoved(std::move(notRemoved));
     return pathsOf(failures);
+}
+
+std::vector<std::string> HVNCleanManager::clearSystemInApp() {
+    return cleanInAppReporting(HVNCleanCategory::System);
 }
 
 std::vector<std::string> HVNCleanManager::clearDiscInApp() {
-    std::vector<hvn::RemovalBatch::Request> failures;
-    std::map<std::string, std::string> notRemoved;
-    cleanCategoryInApp(HVNCleanCategory::Disk, failures, notRemoved);
-    setNotRemoved(std::move(notRemoved));
-    return pathsOf(failures);
+    return cleanInAppReporting(HVNCleanCategory::Disk);
 }
 
 std::vector<std::string> HVNCleanManager::cleanInternetVirusInApp() {
-    std::vector<hvn::RemovalBatch::Request> failures;
-    std::map<std::string, std::string> notRemoved;
-    cleanCategoryInApp(HVNCleanCategory::InternetSecurity, failures, notRemoved);
-    setNotRemoved(std::move(notRemoved));
-    return pathsOf(failures);
+    return cleanInAppReporting(HVNCleanCategory::InternetSecurity);
 }
 
 void HVNCleanManager::pruneCategory(HVNCleanCategory category) {

@@ -184,6 +184,8 @@ private:
     // Returns false when a stop request ended it.
     bool cleanCategoryInApp(HVNCleanCategory category, std::vector<hvn::RemovalBatch::Request>& failures,
                             std::map<std::string, std::string>& notRemoved);
+    // The in-process removal of one category on its own, its report kept as the last one.
+    std::vector<std::string> cleanInAppReporting(HVNCleanCategory category);
     // Hands the failures to the privileged removal; false when it was cancelled.
     bool removeFailuresWithPrivileges(const std::vector<hvn::RemovalBatch::Request>& failures,
                                       std::map<std::string, std::string>& notRemoved);
