@@ -1052,3 +1052,34 @@ TEST_F(CareAsNobodyTest, NamesThatCannotBeRemovedAreListedOneEscapedLineEach) {
 }
 
 }  // namespace
+
+namespace {
+
+// One-click care as an attacker would try it, with the administrator's rights granted: a
+// stick whose trash holds links to folders elsewhere, and a rule folder that is a link to
+// the home folder. Nothing outside the trash entries is listed, and nothing is removed.
+TEST_F(CareCommandTest, LinksPlantedInTrashesAndRuleFoldersRemoveNothingOutsideThem) {
+    const std::string etc = roots.makeDir(roots.base() + "/etc");
+    file(etc + "/passwd", 30);
+    file(r("Volumes/Stick/.Trashes/501/old.txt"), 5);
+    fs::create_symlink(etc, r("Volumes/Stick/.Trashes/502"));
+    fs::create_symlink(etc, r("Volumes/Stick/.Trashes/503"));
+    file(h("Documents/letter"), 4);
+    fs::create_symlink(roots.home(), h(".cache"));
+    settings("list");
+
+    CareRun run = care("--json --fix --yes --only 1,9", "", "HALVORN_AUTH=allow");
+    ASSERT_EQ(run.rc, 0) << run.err << run.out;
+    json doc = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << run.out;
+    EXPECT_TRUE(leaves(doc, 1).empty());
+    Leaves trash = leaves(doc, 9);
+    ASSERT_EQ(trash.size(), 1u) << run.out;
+    EXPECT_EQ(trash.begin()->first, r("Volumes/Stick/.Trashes/501/old.txt"));
+    EXPECT_FALSE(fs::exists(r("Volumes/Stick/.Trashes/501/old.txt")));
+    EXPECT_TRUE(fs::exists(etc + "/passwd"));
+    EXPECT_TRUE(fs::exists(h("Documents/letter")));
+    EXPECT_TRUE(doc["clean"]["notRemoved"].empty());
+}
+
+}  // namespace
