@@ -278,6 +278,17 @@ TEST_F(FileScanTest, BrowserCacheRuleReportsTheProfileContentsButTheKeptEntry) {
     auto all = run({request(home(".cache"))}, 1, rows);
     EXPECT_EQ(byName(all.results).size(), 3u);
     EXPECT_EQ(byName(all.results)["mozilla"]->fileSize, 800);
+
+    // A home reached through a link: the rows, written through the link, still apply.
+    const std::string linked = roots.base() + "/linked-home";
+    fs::create_symlink(roots.home(), linked);
+    std::vector<HVNScanInputObjectPtr> linkedRows = {request(linked + "/.cache/google-chrome/Default",
+                                                             std::string("Cache"))};
+    auto viaLink = run({request(linked + "/.cache/google-chrome")}, 1, linkedRows);
+    auto lm = byName(viaLink.results);
+    EXPECT_EQ(lm.count("Code Cache"), 1u);
+    EXPECT_EQ(lm.count("Default"), 0u);
+    EXPECT_EQ(lm["Code Cache"]->dirPath(), def);  // where it really is
 }
 
 TEST_F(FileScanTest, IconPathFollowsTheApplicationMatchingRules) {

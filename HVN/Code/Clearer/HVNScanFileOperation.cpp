@@ -13,6 +13,7 @@
 #include "Platform/Log.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/RemovalGate.h"
+#include "Platform/Roots.h"
 
 namespace {
 
@@ -126,6 +127,7 @@ void HVNScanFileOperation::scanFiles() {
         std::optional<hvn::ItemStatus> startStatus = hvn::itemStatusAt(AT_FDCWD, start->c_str());
         if (!startStatus) continue;
         std::vector<std::string> stack{*start};
+        const std::string requestBase = hvn::Roots::normalize(request->path);
 
         while (!stack.empty()) {
             const std::string P = std::move(stack.back());
@@ -179,7 +181,12 @@ void HVNScanFileOperation::scanFiles() {
                     if (!key && mod == 1) {
                         const auto& rows = browserCacheRows();
                         const std::string F = joinPath(P, E);
+                        // The rows name the folder as the rule does (through a linked home,
+                        // say), the walk where it really is.
                         int64_t row = searchPathInBrowserCache(rows, F);
+                        if (row == kNotFound && requestBase != *start && F.rfind(*start + "/", 0) == 0) {
+                            row = searchPathInBrowserCache(rows, requestBase + F.substr(start->size()));
+                        }
                         if (row != kNotFound) {
                             const std::string* keep = keyOf(*rows[static_cast<size_t>(row)]);
                             if (keep && !scanBrowserCacheFolder(result, F, *keep, isCheck, e.folderFd(), E)) {
