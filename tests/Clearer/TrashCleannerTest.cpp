@@ -11,6 +11,7 @@
 
 #include "HVN/Code/Clearer/HVNScanFileOperation.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
+#include "Platform/RemovalGate.h"
 #include "Support/TestRoots.h"
 
 namespace fs = std::filesystem;
@@ -301,4 +302,23 @@ TEST_F(TrashCleannerTest, OnlyDotTrashItselfIsTheHomeTrash) {
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0]->dirPath(), home(".Trash"));
     EXPECT_EQ(children(groups[0]).size(), 1u);
+}
+
+// A home whose ~/.local lives elsewhere (a link): its trash is still found, and its entries
+// and their records are named where they really are, so that the removal gate admits both.
+TEST_F(TrashCleannerTest, ATrashReachedThroughALinkIsNamedWhereItReallyIs) {
+    const std::string elsewhere = roots.makeDir(roots.base() + "/data/local");
+    fs::create_symlink(elsewhere, home(".local"));
+    trashed(home(".local/share/Trash"), "old.txt", "old");
+    HVNTrashCleanner cleaner;
+    auto groups = scan(cleaner);
+    ASSERT_EQ(groups.size(), 1u);
+    auto entries = children(groups[0]);
+    ASSERT_EQ(entries.count("old.txt"), 1u);
+    const auto& entry = entries["old.txt"];
+    EXPECT_EQ(entry->dirPath(), elsewhere + "/share/Trash/files");
+    ASSERT_TRUE(entry->removePaths.has_value());
+    const hvn::RemovalGate gate = hvn::RemovalGate::forCurrentRoots();
+    EXPECT_TRUE(gate.admit(entry->filePath(), entry->foundIn).admitted());
+    EXPECT_TRUE(gate.admit(entry->removePaths->at(0)).admitted()) << entry->removePaths->at(0);
 }

@@ -1,6 +1,8 @@
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
 
 #include <sys/stat.h>
+#include <climits>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "Platform/DirectoryWalker.h"
@@ -69,7 +71,32 @@ HVNTrashItemPtr HVNTrashCleanner::getTrashItemWithPath(const std::string& path,
     return item;
 }
 
+namespace {
+
+std::string realFolder(const std::string& path) {
+    if (path.empty()) return path;
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+// The trash folders by where they really are (a home whose ~/.local is a link elsewhere,
+// say), as the file scanner reports its entries, so that entries, records and folders agree.
+HVNTrashItemPtr withRealFolders(HVNTrashItemPtr item) {
+    item->trashRootDir = realFolder(item->trashRootDir);
+    if (item->trashSubDir) {
+        for (auto& s : *item->trashSubDir) s = realFolder(s);
+    }
+    for (auto& d : item->freedesktopTrashDirs) d = realFolder(d);
+    return item;
+}
+
+}  // namespace
+
 HVNTrashItemPtr HVNTrashCleanner::getTrashItemForVolumne(const std::string& volume, bool isMainHD) {
+    return withRealFolders(trashItemForVolumne(volume, isMainHD));
+}
+
+HVNTrashItemPtr HVNTrashCleanner::trashItemForVolumne(const std::string& volume, bool isMainHD) {
     if (isMainHD) {
         // The home folder's own ".Trash" (a macOS-like home), then the freedesktop home trash.
         // Nothing else is a trash, however its name begins (".TrashKeep" is the user's).

@@ -76,14 +76,16 @@ public:
 
     HVNTrashItemPtr getMainHDTrashItem();
     std::vector<HVNTrashItemPtr> getMountedVolumeTrasheItems();
-    // The trash of one volume (or of the home folder with isMainHD); an item with an empty
-    // trashRootDir when none is found.
+    // The trash of one volume (or of the home folder with isMainHD), its folders by their
+    // real location; an item with an empty trashRootDir when none is found.
     HVNTrashItemPtr getTrashItemForVolumne(const std::string& volume, bool isMainHD);
     static HVNTrashItemPtr getTrashItemWithPath(const std::string& path, const std::string& volumneName,
                                                 const std::string& icon,
                                                 std::optional<std::vector<std::string>> subTrashDir);
 
 private:
+    HVNTrashItemPtr trashItemForVolumne(const std::string& volume, bool isMainHD);
+
     std::mutex mutex_;
     std::vector<HVNTrashItemPtr> trashItems_;
     bool hasList_ = false;
