@@ -715,7 +715,6 @@ TEST_F(CareCommandTest, FixYesRemovesExactlyTheTickedEntriesOfALinuxHomeWithThei
 }
 
 // Emptying a freedesktop trash also drops the size cache lines of the folders that went.
-// Disabled until the trash clean calls HVNTrashCleanner::dropStaleDirectorySizes().
 TEST_F(CareCommandTest, EmptyingTheTrashDropsStaleDirectorySizes) {
     makeLinuxHome();
     CareRun run = care("--json --fix --yes --only 9");
