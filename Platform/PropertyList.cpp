@@ -267,19 +267,23 @@ std::optional<std::string> readWholeFile(const std::string& path) {
         return std::nullopt;
     }
     std::string s;
+    int error = readToEnd(fd, s);
+    ::close(fd);
+    if (error != 0) return std::nullopt;
+    return s;
+}
+
+int readToEnd(int fd, std::string& out) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
+            return errno;
         }
-        if (n == 0) break;
-        s.append(buf, static_cast<size_t>(n));
+        if (n == 0) return 0;
+        out.append(buf, static_cast<size_t>(n));
     }
-    ::close(fd);
-    return s;
 }
 
 std::optional<std::string> resolveWriteTarget(const std::string& path, std::string* errorText) {

@@ -32,6 +32,8 @@ bool writeFile(const std::string& path, const Value& value, PlistFormat format =
 // Reads a whole regular file into bytes; nullopt when it is missing, is no regular file or
 // cannot be read. Never blocks (a FIFO is no regular file).
 std::optional<std::string> readWholeFile(const std::string& path);
+// Reads an open descriptor to its end, appending to out. 0, or the errno of the failed read.
+int readToEnd(int fd, std::string& out);
 
 // The file that a write to path lands on: path itself or, when path is a symbolic link, the
 // file at the end of its chain of links (which need not exist yet). nullopt, with errorText

@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "Platform/PropertyList.h"
 #include "Platform/Roots.h"
 
 namespace hvn::Trash {
@@ -105,19 +104,12 @@ bool dropStaleDirectorySizes(const std::string& trashDir, std::string* errorText
     }
     const mode_t mode = cst.st_mode & 07777;
     std::string text;
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(in);
-            if (errorText) *errorText = cache + ": could not be read";
-            return false;
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    int readError = readToEnd(in, text);
     ::close(in);
+    if (readError != 0) {
+        if (errorText) *errorText = cache + ": could not be read";
+        return false;
+    }
     std::string kept;
     bool changed = false;
     std::istringstream lines(text);

@@ -110,18 +110,11 @@ UserDefaults::Snapshot UserDefaults::readFile(const std::string& path) {
         return snap;
     }
     std::string bytes;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            snap.state = FileState::Unreadable;
-            snap.error = path + " cannot be read (" + std::strerror(errno) + ")";
-            ::close(fd);
-            return snap;
-        }
-        if (n == 0) break;
-        bytes.append(buf, static_cast<size_t>(n));
+    if (int error = readToEnd(fd, bytes)) {
+        snap.state = FileState::Unreadable;
+        snap.error = path + " cannot be read (" + std::strerror(error) + ")";
+        ::close(fd);
+        return snap;
     }
     ::close(fd);
     snap.stamp = FileStamp(st);
