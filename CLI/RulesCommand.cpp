@@ -9,6 +9,7 @@
 #include "CLI/Command.h"
 #include "HVN/Code/Clearer/FMDB/FMDatabase.h"
 #include "HVN/Code/Clearer/FMDB/FMDatabaseAdditions.h"
+#include "HVN/Code/Clearer/FMDB/FMResultSet.h"
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "HVN/Code/Public/EncryptManager.h"
 #include "Platform/Log.h"
@@ -21,7 +22,10 @@ const char* const kRulesUsage =
     "       halvorn rules check DB\n"
     "       halvorn rules list DB CATALOG\n"
     "\n"
-    "Maintenance of a clean-path rule database (tables HVNCLean and HVN_SYS_OPT).\n"
+    "Maintenance of a rule database: the clean-path rules (tables HVNCLean and\n"
+    "HVN_SYS_OPT), the signatures (HVN_VIRUS_CODE, stored plain: encrypt and check\n"
+    "validate them) or the bad cookies (HVN_BAD_COOKIES, domain and information as\n"
+    "encrypted fields).\n"
     "\n"
     "Subcommands:\n"
     "  encrypt   fill the encrypted columns from the readable ones, check them, then\n"
@@ -69,8 +73,12 @@ int usageError(const std::string& message, const char* usage) {
     return 2;
 }
 
-// The file must exist and hold both rule tables; the error names what is wrong.
-bool checkRuleDatabase(const std::string& path, std::string* error) {
+// What a database given to the command holds: the clean-path rules (tables HVNCLean and
+// HVN_SYS_OPT), the signatures (HVN_VIRUS_CODE) or the bad cookies (HVN_BAD_COOKIES).
+enum class RulesKind { CleanPath, Virus, BadCookies };
+
+// The file must exist and hold one kind's tables; the error names what is wrong.
+bool checkRuleDatabase(const std::string& path, RulesKind* kind, std::string* error) {
     std::error_code ec;
     auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
@@ -86,6 +94,14 @@ bool checkRuleDatabase(const std::string& path, std::string* error) {
         *error = db.lastErrorMessage();
         return false;
     }
+    if (FMDatabaseAdditions::tableExists(db, "HVN_VIRUS_CODE")) {
+        *kind = RulesKind::Virus;
+        return true;
+    }
+    if (FMDatabaseAdditions::tableExists(db, "HVN_BAD_COOKIES")) {
+        *kind = RulesKind::BadCookies;
+        return true;
+    }
     for (const char* table : {"HVNCLean", "HVN_SYS_OPT"}) {
         if (!FMDatabaseAdditions::tableExists(db, table)) {
             *error = db.hadError() ? db.lastErrorMessage()
@@ -93,7 +109,48 @@ bool checkRuleDatabase(const std::string& path, std::string* error) {
             return false;
         }
     }
+    *kind = RulesKind::CleanPath;
     return true;
+}
+
+// The signatures are stored plain; their check is that each row can match at all: a
+// non-empty block, a start offset of zero or more, and a length column equal to the
+// block's length (the matching walks the list in the order of that column).
+int checkSignatures(const std::string& path) {
+    FMDatabase db(path);
+    if (!db.openWithFlags(SQLITE_OPEN_READONLY)) {
+        std::fprintf(stderr, "halvorn: cannot open %s: %s\n", path.c_str(), db.lastErrorMessage().c_str());
+        return 1;
+    }
+    size_t problems = 0, rows = 0;
+    if (auto rs = db.executeQuery("select rowid, virus_name, virus_code, start_index, bytes from HVN_VIRUS_CODE")) {
+        while (rs->next()) {
+            ++rows;
+            auto row = rs->resultDict();
+            if (!row) continue;
+            const hvn::Value& code = (*row)["virus_code"];
+            std::string name = (*row)["virus_name"].isString() ? (*row)["virus_name"].asString() : "";
+            long long id = static_cast<long long>((*row)["rowid"].asInteger());
+            if (!code.isData() || code.asData().empty()) {
+                std::fprintf(stderr, "signature %lld (%s): virus_code is not a non-empty BLOB\n", id, name.c_str());
+                ++problems;
+            } else if ((*row)["bytes"].asInteger() != static_cast<int64_t>(code.asData().size())) {
+                std::fprintf(stderr, "signature %lld (%s): bytes is not the length of virus_code\n", id, name.c_str());
+                ++problems;
+            }
+            if ((*row)["start_index"].asInteger() < 0 || name.empty()) {
+                std::fprintf(stderr, "signature %lld: no name or a negative start_index\n", id);
+                ++problems;
+            }
+        }
+        rs->close();
+    } else {
+        std::fprintf(stderr, "halvorn: cannot read %s: %s\n", path.c_str(), db.lastErrorMessage().c_str());
+        return 1;
+    }
+    db.close();
+    if (problems) std::fprintf(stderr, "halvorn: %zu problem(s) in %zu signatures of %s\n", problems, rows, path.c_str());
+    return problems == 0 ? 0 : 1;
 }
 
 // Collects the log lines written while it lives.
@@ -147,6 +204,23 @@ int runCheck(const std::string& path) {
     return *differences == 0 ? 0 : 1;
 }
 
+// The bad-cookie table: its domain and information columns are encrypted fields.
+int runBadCookies(const std::string& name, const std::string& path) {
+    HVNPathDBManager manager(std::string(), std::string(), path);
+    LogCapture capture;
+    bool ok = true;
+    if (name == "encrypt") {
+        ok = manager.encryptBadCookies();
+    } else if (name == "decrypt") {
+        ok = manager.decryptBadCookies();
+    } else {
+        ok = manager.checkBadCookies().value_or(1) == 0;
+    }
+    for (const auto& line : capture.lines()) std::fprintf(stderr, "%s\n", line.c_str());
+    if (!ok) std::fprintf(stderr, "halvorn: %s of the bad-cookie table %s failed\n", name.c_str(), path.c_str());
+    return ok ? 0 : 1;
+}
+
 int runList(const std::string& path, const std::string& catalog) {
     HVNPathDBManager manager(path);
     for (const auto& request : manager.getCleanPath(catalog)) {
@@ -186,11 +260,21 @@ int runRules(const cli::Args& args) {
 
     const std::string& path = operands[0];
     std::string error;
-    if (!checkRuleDatabase(path, &error)) {
+    RulesKind kind = RulesKind::CleanPath;
+    if (!checkRuleDatabase(path, &kind, &error)) {
         std::fprintf(stderr, "halvorn: cannot open rule database %s: %s\n", path.c_str(), error.c_str());
         return 1;
     }
     std::string name = sub->name;
+    if (kind != RulesKind::CleanPath && name == "list") {
+        std::fprintf(stderr, "halvorn: %s holds no clean-path rules to list\n", path.c_str());
+        return 1;
+    }
+    if (kind == RulesKind::Virus) {
+        // Signatures are stored plain: encrypting and checking both validate them.
+        return name == "decrypt" ? 0 : checkSignatures(path);
+    }
+    if (kind == RulesKind::BadCookies) return runBadCookies(name, path);
     if (name == "encrypt") return runEncrypt(path);
     if (name == "decrypt") return runDecrypt(path);
     if (name == "check") return runCheck(path);

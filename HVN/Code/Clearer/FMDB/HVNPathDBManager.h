@@ -17,10 +17,15 @@
 #include <vector>
 
 #include "HVN/Code/Clearer/FMDB/FMDatabase.h"
+#include "HVN/Code/Clearer/FMDB/HVNCookieDBManager.h"
 #include "HVN/Code/Clearer/FMDB/HVNPathData.h"
 #include "HVN/Code/Clearer/FMDB/HVNSystemOpt.h"
 #include "HVN/Code/Clearer/HVNScanInputObject.h"
 #include "Platform/Value.h"
+#include "Sentrel/HVNBadCookieObj.h"
+#include "Sentrel/HVNVirusCodeObj.h"
+
+class HVNScaneOuputObject;
 
 // The catalog whose rule paths are relative to the home folder (they begin with "/" and the
 // caller puts the home folder in front).
@@ -86,6 +91,49 @@ public:
     std::optional<size_t> checkDataValidation();
     // Empties the plain columns of both tables.
     bool cleanReadedFiledForPathTable();
+
+    // --- Maintenance of the bad-cookie table (on cookiesDb) ---
+    // Turns every text domain and information into its encrypted field, then checks the
+    // table; false (rolled back) when a row cannot be converted or the check fails.
+    bool encryptBadCookies();
+    // Turns every encrypted field back into its text.
+    bool decryptBadCookies();
+    // The number of rows whose domain is not an encrypted, normalised domain (no leading
+    // dot, no blank) or whose information is not an encrypted text (each logged); nullopt
+    // when cookiesDb cannot be opened.
+    std::optional<size_t> checkBadCookies();
+
+    // --- Signatures and bad cookies ---
+    // Every signature, "SELECT * FROM HVN_VIRUS_CODE order by bytes", one object per row in
+    // query order; empty when virusDb cannot be opened.
+    std::vector<HVNVirusCodeObjPtr> getAllVirusCodeObj();
+    // The bad-cookie row whose encrypted domain equals the encrypted sample, or null.
+    HVNBadCookieObjPtr getBadCookieBySample(const std::string& sample);
+
+    // --- Cookie stores ---
+    static std::string deleteFirstDot(const std::string& domain);
+    // The distinct normalised domains of one browser's cookies, in store order.
+    std::vector<std::string> getSafariCookie();
+    std::vector<std::string> getChromeCookie();
+    std::vector<std::string> getFireFoxCookie();
+    // Remove that browser's cookies of the nodes' cookieDomain (see the .cpp for the rule).
+    // What could not be cleaned (a store that stayed locked, a store the removal gate
+    // refuses) is added to notRemoved as store path -> reason; false when something could
+    // not be cleaned.
+    struct CookieCleanFailure {
+        std::string domain;
+        std::string storePath;
+        std::string reason;
+    };
+    bool cleanSafariCookies(const std::vector<std::shared_ptr<HVNScaneOuputObject>>& nodes,
+                            std::vector<CookieCleanFailure>* failures = nullptr);
+    bool cleanChromeCookies(const std::vector<std::shared_ptr<HVNScaneOuputObject>>& nodes,
+                            std::vector<CookieCleanFailure>* failures = nullptr);
+    bool cleanFireFoxCookies(const std::vector<std::shared_ptr<HVNScaneOuputObject>>& nodes,
+                             std::vector<CookieCleanFailure>* failures = nullptr);
+    // The managers made by the last getChromeCookie / getFireFoxCookie.
+    std::unique_ptr<HVNCookieDBManager> chromeCookieDB;
+    std::unique_ptr<HVNCookieDBManager> firefoxCookieDB;
 
 private:
     std::unique_ptr<FMDatabase> db_;
