@@ -93,6 +93,10 @@ public:
     };
     bool deleteCookie(const std::string& domain, const std::string& type,
                       std::vector<StoreFailure>* failedStores = nullptr);
+    // The same, except that the cookies of the spared domains and of their sub-domains stay
+    // (a kept or unticked sub-domain of domain).
+    bool deleteCookie(const std::string& domain, const std::string& type, const std::vector<std::string>& spared,
+                      std::vector<StoreFailure>* failedStores = nullptr);
 
     // Row dictionaries of a statement on the first store, opened read-only (empty when it
     // cannot be opened); a statement run on it after the removal gate admits it (true
