@@ -342,17 +342,26 @@ std::optional<std::vector<HVNCookiesData>> HVNCookieDBManager::getData(const std
 
 bool HVNCookieDBManager::deleteCookie(const std::string& domain, const std::string& type,
                                       std::vector<StoreFailure>* failedStores) {
+    return deleteCookie(domain, type, std::vector<std::string>{}, failedStores);
+}
+
+bool HVNCookieDBManager::deleteCookie(const std::string& domain, const std::string& type,
+                                      const std::vector<std::string>& spared, std::vector<StoreFailure>* failedStores) {
     if (!isKnownType(type)) return true;
     const std::string bare = withoutFirstDot(domain);
     // An empty domain names no cookie (and "ending in ." would match far too much).
     if (bare.empty()) return true;
-    const std::vector<hvn::Value> args = {hvn::Value(bare), hvn::Value("%." + likeLiteral(bare))};
+    std::vector<std::string> kept;
+    for (const std::string& s : spared) {
+        std::string host = withoutFirstDot(s);
+        if (!host.empty() && std::find(kept.begin(), kept.end(), host) == kept.end()) kept.push_back(std::move(host));
+    }
     const hvn::RemovalGate gate = hvn::RemovalGate::forCurrentRoots();
     bool allCleaned = true;
     for (const auto& store : stores_) {
         if (store->type != type) continue;
         std::string reason;
-        if (!deleteInStore(*store, gate, args, reason)) {
+        if (!deleteInStore(*store, gate, bare, kept, reason)) {
             allCleaned = false;
             if (failedStores) failedStores->push_back({store->path, reason});
         }
@@ -360,8 +369,8 @@ bool HVNCookieDBManager::deleteCookie(const std::string& domain, const std::stri
     return allCleaned;
 }
 
-bool HVNCookieDBManager::deleteInStore(Store& store, const hvn::RemovalGate& gate,
-                                       const std::vector<hvn::Value>& args, std::string& reason) {
+bool HVNCookieDBManager::deleteInStore(Store& store, const hvn::RemovalGate& gate, const std::string& domain,
+                                       const std::vector<std::string>& spared, std::string& reason) {
     auto admission = gate.admit(store.path);
     if (admission.status() == hvn::RemovalGate::Admission::Status::Gone) return true;  // no cookies left
     if (!admission.admitted()) {
@@ -400,21 +409,25 @@ bool HVNCookieDBManager::deleteInStore(Store& store, const hvn::RemovalGate& gat
         return false;
     }
     // D itself, ".D", and every host ending in ".D" (the LIKE pattern "%.D"); NOCASE and LIKE
-    // ignore the case of ASCII letters only.
-    std::string sql;
+    // ignore the case of ASCII letters only. The values are bound, never spliced into the SQL.
+    const hvn::Value exact(domain), below("%." + likeLiteral(domain));
+    const std::string host = store.type == kChrome ? "host_key" : "host";
+    auto matching = [&](const std::string& column, std::vector<hvn::Value>& values) {
+        values.push_back(exact);
+        values.push_back(below);
+        return column + " = ? collate nocase or " + column + " like ? escape '\\'";
+    };
     std::vector<hvn::Value> values;
-    if (store.type == kChrome) {
-        sql = "delete from cookies where host_key = ? collate nocase or host_key like ? escape '\\'";
-        values = args;
-    } else if (layout.hasBaseDomain) {
-        // baseDomain is the registrable domain: deleting D takes the rows registered under D
-        // or a sub-domain of it, and the rows whose own host is D or below it.
-        sql = "delete from moz_cookies where baseDomain = ? collate nocase or baseDomain like ? escape '\\' "
-              "or host = ? collate nocase or host like ? escape '\\'";
-        values = {args[0], args[1], args[0], args[1]};
-    } else {
-        sql = "delete from moz_cookies where host = ? collate nocase or host like ? escape '\\'";
-        values = args;
+    std::string where = matching(host, values);
+    // baseDomain is the registrable domain: deleting D also takes the rows registered under D
+    // or a sub-domain of it.
+    if (layout.hasBaseDomain) where = matching("baseDomain", values) + " or " + where;
+    std::string sql = "delete from " + std::string(store.type == kChrome ? "cookies" : "moz_cookies") + " where (" +
+                      where + ")";
+    for (const std::string& s : spared) {
+        sql += " and not (" + host + " = ? collate nocase or " + host + " like ? escape '\\')";
+        values.emplace_back(s);
+        values.emplace_back("%." + likeLiteral(s));
     }
     db.setShouldCacheStatements(true);
     bool ok = db.executeUpdate(sql, values);

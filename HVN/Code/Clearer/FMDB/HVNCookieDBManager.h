@@ -94,7 +94,8 @@ public:
     bool deleteCookie(const std::string& domain, const std::string& type,
                       std::vector<StoreFailure>* failedStores = nullptr);
     // The same, except that the cookies of the spared domains and of their sub-domains stay
-    // (a kept or unticked sub-domain of domain).
+    // (a kept or unticked sub-domain of domain): for each spared S (a leading dot dropped,
+    // empty ones ignored) the rows whose host is S or ".S" or ends in ".S", by the rule above.
     bool deleteCookie(const std::string& domain, const std::string& type, const std::vector<std::string>& spared,
                       std::vector<StoreFailure>* failedStores = nullptr);
 
@@ -120,8 +121,8 @@ private:
     std::vector<std::unique_ptr<Store>> stores_;
     std::unique_ptr<FMDatabase> emptyDb_;
 
-    // Runs the deletion (args: the domain and its LIKE pattern) in one store after the gate
-    // admits it; false with the reason when the store was not changed.
-    bool deleteInStore(Store& store, const hvn::RemovalGate& gate, const std::vector<hvn::Value>& args,
-                       std::string& reason);
+    // Runs the deletion of domain (without its leading dot), sparing the hosts of spared and
+    // their sub-domains, in one store after the gate admits it; false with the reason when the store was not changed.
+    bool deleteInStore(Store& store, const hvn::RemovalGate& gate, const std::string& domain,
+                       const std::vector<std::string>& spared, std::string& reason);
 };
