@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "Sentrel/HVNBadCookieObj.h"
 #include "Sentrel/HVNVirusCodeObj.h"
 #include "Sentrel/SentrelExport.h"
+
+class VirusSignatureIndex;
 
 class SENTREL_EXPORT VirusManager {
 public:
@@ -21,7 +24,17 @@ public:
     // nullopt when nothing exists at the path; "DIR" for a folder (links followed); the
     // name of the first signature in list order that matches; "" otherwise. See
     // VirusManager.cpp for the matching rule.
+    //
+    // The signatures of a list are prepared once (an index over start offsets and leading
+    // bytes) and reused for every file checked against the same list, which must not change
+    // in place while it is in use; another list gets its own preparation. Only the bytes
+    // that some signature covers are read, never the file's last byte, and nothing of a file
+    // shorter than the first signature in list order.
     std::optional<std::string> checkVirus(const std::string& path, const std::vector<HVNVirusCodeObjPtr>& virusCode);
+    // The same for the entry `name` of the folder open at folderFd (links followed): what
+    // checkVirus answers for that folder's path joined with the name.
+    std::optional<std::string> checkVirusAt(int folderFd, const std::string& name,
+                                            const std::vector<HVNVirusCodeObjPtr>& virusCode);
 
     // Writes the text to the log.
     static void showLogWithStr(const std::string& text);
@@ -31,4 +44,19 @@ public:
     std::vector<HVNBadCookieObjPtr> searchBadCookiesWithSafariPath(const std::string& safariPath,
                                                                    const std::string& fireFoxPath,
                                                                    const std::string& chromeFilePath);
+
+private:
+    // The prepared signatures of the last list, shared by the threads checking against it.
+    // A copy of a manager starts without one.
+    struct IndexCache {
+        IndexCache() = default;
+        IndexCache(const IndexCache&) {}
+        IndexCache& operator=(const IndexCache&) { return *this; }
+        std::mutex mutex;
+        std::shared_ptr<const VirusSignatureIndex> index;
+    };
+    std::shared_ptr<const VirusSignatureIndex> indexFor(const std::vector<HVNVirusCodeObjPtr>& virusCode);
+    std::optional<std::string> checkAt(int folderFd, const char* path, const std::vector<HVNVirusCodeObjPtr>& virusCode);
+
+    IndexCache indexCache_;
 };

@@ -1,0 +1,75 @@
+#include "Sentrel/VirusManager.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Platform/Log.h"
+#include "Sentrel/VirusSignatureIndex.h"
+
+namespace {
+
+constexpr const char* kDirectoryAnswer = "DIR";
+
+// Opens a regular file for reading without changing its access time where the kernel lets
+// us (the large-and-old-files tool reads those times), and without ever blocking.
+int openForReading(int folderFd, const char* path) {
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = ::openat(folderFd, path, kFlags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = ::openat(folderFd, path, kFlags);
+    return fd;
+}
+
+}  // namespace
+
+std::shared_ptr<const VirusSignatureIndex> VirusManager::indexFor(const std::vector<HVNVirusCodeObjPtr>& virusCode) {
+    std::lock_guard<std::mutex> lock(indexCache_.mutex);
+    if (!indexCache_.index || !indexCache_.index->isFor(virusCode)) {
+        indexCache_.index = std::make_shared<const VirusSignatureIndex>(virusCode);
+    }
+    return indexCache_.index;
+}
+
+std::optional<std::string> VirusManager::checkAt(int folderFd, const char* path,
+                                                 const std::vector<HVNVirusCodeObjPtr>& virusCode) {
+    struct ::stat st;
+    if (::fstatat(folderFd, path, &st, 0) != 0) {
+        // A link whose target is gone, or a path that cannot be searched, shows nothing.
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) return std::string(kDirectoryAnswer);
+    // Only regular files are read: opening a device or a pipe may block or act on it. Any
+    // other item, like an unreadable file, counts as empty.
+    if (!S_ISREG(st.st_mode) || st.st_size < 2) return std::string();
+    auto index = indexFor(virusCode);
+    if (index->signatureCount() == 0) return std::string();
+    int fd = openForReading(folderFd, path);
+    if (fd < 0) return std::string();
+    struct ::stat opened;
+    int64_t found = -1;
+    // What was opened must still be that file (not swapped for another item meanwhile).
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == st.st_dev &&
+        opened.st_ino == st.st_ino) {
+        found = index->match(fd, static_cast<uint64_t>(opened.st_size));
+    }
+    ::close(fd);
+    return found < 0 ? std::string() : index->nameAt(found);
+}
+
+std::optional<std::string> VirusManager::checkVirus(const std::string& path,
+                                                    const std::vector<HVNVirusCodeObjPtr>& virusCode) {
+    if (path.empty()) return std::nullopt;
+    return checkAt(AT_FDCWD, path.c_str(), virusCode);
+}
+
+std::optional<std::string> VirusManager::checkVirusAt(int folderFd, const std::string& name,
+                                                      const std::vector<HVNVirusCodeObjPtr>& virusCode) {
+    if (name.empty()) return std::nullopt;
+    return checkAt(folderFd, name.c_str(), virusCode);
+}
+
+void VirusManager::showLogWithStr(const std::string& text) {
+    hvn::Log::writef("%s", text.c_str());
+}
