@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -224,6 +225,7 @@ json nodeJson(const HVNScaneOuputObjectPtr& n) {
     putFileText(j, "filePath", "filePathBytes", n->filePath());
     j["fileSize"] = n->fileSize;
     j["isCheck"] = static_cast<int>(n->isCheck);
+    if (!n->cookieDomain.empty()) putFileText(j, "cookieDomain", "cookieDomainBytes", n->cookieDomain);
     if (n->subObjects && !n->subObjects->empty()) {
         json children = json::array();
         for (const auto& c : *n->subObjects) children.push_back(nodeJson(c));
@@ -373,21 +375,22 @@ public:
                     const bool group = n->subObjects && !n->subObjects->empty();
                     int issue = perTopNode && n->isCheck ? newIssue() : -1;
                     if (!group) {
-                        if (n->isCheck) add(*n, perTopNode ? issue : newIssue());
+                        if (n->isCheck) add(n, perTopNode ? issue : newIssue());
                         continue;
                     }
                     for (const auto& ch : *n->subObjects) {
-                        if (ch->isCheck) add(*ch, perTopNode ? issue : newIssue());
+                        if (ch->isCheck) add(ch, perTopNode ? issue : newIssue());
                     }
                 }
             }
         }
     }
 
-    // Looks at the file system once the clean has ended.
-    void settle() {
+    // Looks at the file system once the clean has ended; a cookie is gone when the clean
+    // took its node out of the results (a cookie that could not be removed stays listed).
+    void settle(const std::function<bool(const HVNScaneOuputObjectPtr&)>& stillListed) {
         for (auto& e : entries_) {
-            e.gone = !pathStillThere(e.path);
+            e.gone = e.node ? !stillListed(e.node) : !pathStillThere(e.path);
             if (!e.gone && e.issue >= 0) issueFixed_[static_cast<size_t>(e.issue)] = false;
         }
     }
@@ -422,15 +425,17 @@ private:
         std::string path;
         int64_t size;
         int issue;
+        HVNScaneOuputObjectPtr node;  // cookies: the node, looked for in the results
         bool gone = false;
     };
     int newIssue() {
         issueFixed_.push_back(true);
         return static_cast<int>(issueFixed_.size() - 1);
     }
-    void add(const HVNScaneOuputObject& node, int issue) {
-        entries_.push_back(
-            {HVNCleanRules::pathOfNode(node), node.virusName.empty() ? node.fileSize : 0, issue});
+    void add(const HVNScaneOuputObjectPtr& node, int issue) {
+        const bool cookie = node->moulde == HVNModuleInfo::Cookies || node->moulde == HVNModuleInfo::CookieVirus;
+        entries_.push_back({HVNCleanRules::reportKeyOfNode(*node), node->virusName.empty() ? node->fileSize : 0,
+                            issue, cookie ? node : nullptr});
     }
     std::vector<Entry> entries_;
     std::vector<bool> issueFixed_;
@@ -620,6 +625,19 @@ int runCare(const cli::Args& args) {
             bool doDisk = cats[2].on && !cats[2].modules.empty();
             CleanTally tally(cats);
             std::atomic<bool> done{false};
+            // A browser that runs may write its cookies back: the user is told to quit it.
+            std::mutex warningMutex;
+            std::string warning;
+            hvn::ObservationToken browserRun(hvn::NotificationCenter::defaultCenter().addObserver(
+                kCookieBrowserRunNotification, [&](const hvn::Notification& note) {
+                    const auto* names = std::any_cast<std::vector<std::string>>(&note.object);
+                    std::string joined;
+                    if (names) {
+                        for (const auto& n : *names) joined += (joined.empty() ? "" : ", ") + n;
+                    }
+                    std::lock_guard<std::mutex> lock(warningMutex);
+                    warning = "Cookies cannot be cleaned.\nPlease quit the browsers (" + joined + ") before cleaning.";
+                }));
             HVNCommonFunction::postCleanBeginNotification();
             std::thread cleaner([&] {
                 manager.clearInternetVirus(doIV, doSys, doDisk, false);
@@ -630,13 +648,31 @@ int runCare(const cli::Args& args) {
             loop.runPending();
             HVNCommonFunction::postCleanNotification();
             bool stopped = gInterrupted.load();
-            tally.settle();
+            tally.settle([&manager](const HVNScaneOuputObjectPtr& node) {
+                for (auto category : {HVNCleanCategory::InternetSecurity, HVNCleanCategory::System}) {
+                    auto list = manager.queueOf(category).resultFor(node->moulde).value_or(HVNNodeList{});
+                    for (const auto& top : list) {
+                        if (top == node) return true;
+                        for (const auto& child : top->children()) {
+                            if (child == node) return true;
+                        }
+                    }
+                }
+                return false;
+            });
             std::vector<std::string> left = tally.notRemoved();
             // The notice tells what went, not what was selected: an entry that could not be
             // removed is not "cleaned".
             std::string notice =
                 stopped ? std::string() : noticeText(tally.cleanedSize(), tally.fixedIssues());
             jclean["notice"] = notice;
+            {
+                std::lock_guard<std::mutex> lock(warningMutex);
+                if (!warning.empty()) {
+                    jclean["warning"] = warning;
+                    if (!opt.json) std::fprintf(stderr, "%s\n", warning.c_str());
+                }
+            }
             jclean["stopped"] = stopped;
             const std::map<std::string, std::string> reasons = manager.lastCleanNotRemoved();
             jclean["notRemoved"] = notRemovedJson(left, reasons);

@@ -143,6 +143,77 @@ INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VA
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/Library/Application Support/Firefox/Profiles', 'History', 'formhistory.sqlite', 1);
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/.mozilla/firefox', 'History', 'formhistory.sqlite', 1);
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/.config/mozilla/firefox', 'History', 'formhistory.sqlite', 1);
+-- Chrome-family browsers and the Snap and Flatpak homes of Chromium, Chrome and Firefox.
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/.cache/chromium', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/History', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/History-journal', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Visited Links', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Current Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Current Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Last Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Last Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Sessions', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/snap/chromium/common/chromium/Default/Network/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/cache/chromium', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/History', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/History-journal', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Visited Links', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Current Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Current Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Last Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Last Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Sessions', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chromium', '~/.var/app/org.chromium.Chromium/config/chromium/Default/Network/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/cache/google-chrome', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/History', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/History-journal', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Visited Links', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Current Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Current Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Last Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Last Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Sessions', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Chrome', '~/.var/app/com.google.Chrome/config/google-chrome/Default/Network/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.cache/BraveSoftware/Brave-Browser', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/History', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/History-journal', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Visited Links', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Current Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Current Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Last Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Last Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Sessions', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Brave', '~/.config/BraveSoftware/Brave-Browser/Default/Network/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.cache/vivaldi', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/History', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/History-journal', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Visited Links', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Current Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Current Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Last Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Last Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Sessions', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Vivaldi', '~/.config/vivaldi/Default/Network/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.cache/microsoft-edge', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/History', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/History-journal', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Visited Links', 'History', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Current Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Current Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Last Session', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Last Tabs', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Sessions', 'Session', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Edge', '~/.config/microsoft-edge/Default/Network/Cookies', 'Cookie', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/snap/firefox/common/.cache/mozilla/firefox', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/.var/app/org.mozilla.firefox/cache/mozilla/firefox', 'Cache', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/snap/firefox/common/.mozilla/firefox', 'History', 'formhistory.sqlite', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Browser', 'Firefox', '~/.var/app/org.mozilla.firefox/.mozilla/firefox', 'History', 'formhistory.sqlite', 1);
 
 -- Browser caches inside the user cache folders, relative to the home folder. The user cache scan
 -- leaves such a folder to the browser module; with a key word it reports the folder's other entries.
@@ -155,6 +226,9 @@ INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VA
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Broswer Chahe', 'Chromium', '/.cache/chromium', '', 'NULL', 1);
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Broswer Chahe', 'Firefox', '/.cache/mozilla', '', 'firefox', 1);
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Broswer Chahe', 'Opera', '/.cache/opera', '', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Broswer Chahe', 'Brave', '/.cache/BraveSoftware', '', 'Brave-Browser', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Broswer Chahe', 'Vivaldi', '/.cache/vivaldi', '', 'NULL', 1);
+INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('Broswer Chahe', 'Edge', '/.cache/microsoft-edge', '', 'NULL', 1);
 
 -- The folder that holds the iPhoto library (the scanner looks for the .photolibrary bundle in it).
 INSERT INTO HVNCLean (catalog, category, path, keyvalue, keyword, isselected) VALUES ('iPhoto Cleanup', 'macOS', '~/Pictures', '', 'NULL', 1);

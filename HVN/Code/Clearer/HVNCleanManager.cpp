@@ -3,7 +3,10 @@
 #include <map>
 
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
+#include "HVN/Code/Clearer/HVNBadCookiesOperation.h"
+#include "HVN/Code/Clearer/HVNCookieOpration.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
+#include "HVN/Code/Setting/HVNWhiteListVC.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "HVN/Code/Public/HVNSearchApplications.h"
 #include "Platform/Log.h"
@@ -21,6 +24,7 @@ HVNCleanManager::HVNCleanManager(HVNCleanServices services) : services_(std::mov
     scanSystem = std::make_unique<HVNCacheScanner>(false);
     scanDisk = std::make_unique<HVNCacheScanner>(true);
     scanInternetVirus = std::make_unique<HVNCacheScanner>(false);
+    cookie = std::make_unique<HVNWhiteListVC>();
 
     readRuleLists();
 
@@ -99,11 +103,13 @@ void HVNCleanManager::buildScanSteps() {
         return ScanStep{module,
                         [&requests, module](HVNCacheScanner& q) { q.addFileScanTask(requests, module); }};
     };
-    // Modules whose scanners join later take their places in these lists: System 4 after
-    // 7, 15, 16 and 18 at the end; Disk 8 after 0, 13 and 10 after 12, 19 at the end;
-    // Internet Security 21 then 22.
+    // Modules whose scanners join later take their places in these lists: System 15, 16
+    // and 18 at the end; Disk 8 after 0, 13 and 10 after 12, 19 at the end.
     systemSteps_ = {
-        fileScan(browserCache, M::InternetCache),     fileScan(browserHistory, M::InternetHistory),
+        fileScan(browserCache, M::InternetCache),
+        ScanStep{M::Cookies,
+                 [](HVNCacheScanner& q) { q.addOperation(std::make_shared<HVNCookieOpration>(q.delegate())); }},
+        fileScan(browserHistory, M::InternetHistory),
         fileScan(browserSession, M::InternetSession), fileScan(userCacheArray, M::UserCache),
         fileScan(userLogArray, M::UserLog),
     };
@@ -118,7 +124,10 @@ void HVNCleanManager::buildScanSteps() {
                  }},
         fileScan(userDownloadArray, M::UserDownloads),
     };
-    virusSteps_ = {};
+    virusSteps_ = {
+        ScanStep{M::CookieVirus,
+                 [](HVNCacheScanner& q) { q.addOperation(std::make_shared<HVNBadCookiesOperation>(q.delegate())); }},
+    };
 }
 
 const std::vector<HVNCleanManager::ScanStep>& HVNCleanManager::scanStepsOf(HVNCleanCategory category) const {
@@ -302,7 +311,7 @@ std::vector<std::string> HVNCleanManager::cleanInternetVirusInApp() {
 void HVNCleanManager::pruneCategory(HVNCleanCategory category) {
     std::map<std::string, std::string> left = lastCleanNotRemoved();
     HVNIsLeft isLeft = [&left](const HVNScaneOuputObject& node) {
-        return left.count(HVNCleanRules::pathOfNode(node)) > 0;
+        return left.count(HVNCleanRules::reportKeyOfNode(node)) > 0;
     };
     queueOf(category).editData([&](HVNCacheScanner::ResultMap& data) {
         for (auto& [module, list] : data) {

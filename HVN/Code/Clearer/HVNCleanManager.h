@@ -31,6 +31,7 @@
 
 class HVNPathDBManager;
 class HVNPathData;
+class HVNWhiteListVC;
 
 inline constexpr const char* kCookieBrowserRunNotification = "cookie_browser_run_notification";
 inline constexpr const char* kCleanInternetVirusFinishNotification =
@@ -151,6 +152,8 @@ public:
     std::vector<HVNScanInputObjectPtr> browserCache, browserCookie, browserHistory, browserSession;
     std::vector<std::string> allAppPath;
     std::string iPhoto;
+    // The cookie white list's object, used to delete cookies (module 4).
+    std::unique_ptr<HVNWhiteListVC> cookie;
 
     // --- State (set by the care screens; atomic because the scan start and the clean
     // run on background threads) ---

@@ -5,13 +5,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <memory>
+#include <set>
 
+#include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "HVN/Code/Clearer/HVNCacheScanner.h"
+#include "HVN/Code/Clearer/HVNCleanManager.h"
+#include "HVN/Code/Clearer/HVNCookieBrowser.h"
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "HVN/Code/Public/ReomveFile.h"
+#include "HVN/Code/Setting/HVNWhiteListVC.h"
 #include "Platform/Log.h"
+#include "Platform/NotificationCenter.h"
 
 namespace {
 
@@ -133,6 +140,119 @@ bool removeTrash(HVNCacheScanner& queue, int32_t module, HVNCleanContext& contex
     return finished;
 }
 
+bool anyTicked(const HVNNodeList& list) {
+    return std::any_of(list.begin(), list.end(), [](const HVNScaneOuputObjectPtr& n) {
+        return n && HVNCleanRules::isTicked(*n);
+    });
+}
+
+bool removeCookies(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
+    const HVNNodeList list = queue.resultFor(module).value_or(HVNNodeList{});
+    if (list.empty()) return true;
+    std::vector<std::string> running = HVNCleanManager::hasBrowserRun();
+    if (!running.empty() && anyTicked(list)) {
+        hvn::NotificationCenter::defaultCenter().post(kCookieBrowserRunNotification, std::any(running));
+    }
+    std::unique_ptr<HVNWhiteListVC> own;
+    HVNWhiteListVC* whiteList = context.manager() ? context.manager()->cookie.get() : nullptr;
+    if (!whiteList) {
+        own = std::make_unique<HVNWhiteListVC>();
+        whiteList = own.get();
+    } else {
+        // The stores as they are now: the list was gathered when the object was made.
+        whiteList->buildLists();
+    }
+    std::vector<HVNWhiteListVC::CleanFailure> failures;
+    whiteList->cleanCookies(list, &failures);
+    std::set<HVNScaneOuputObject*> failed;
+    for (const auto& f : failures) {
+        if (!f.node) continue;
+        failed.insert(f.node.get());
+        std::string key = HVNCleanRules::reportKeyOfNode(*f.node);
+        hvn::Log::writef("cookies not removed: %s: %s", key.c_str(), f.reason.c_str());
+        context.reportNotRemoved(key, f.reason);
+    }
+    editList(queue, module, [&](HVNNodeList& l) {
+        l.erase(std::remove_if(l.begin(), l.end(),
+                               [&](const HVNScaneOuputObjectPtr& n) {
+                                   return HVNCleanRules::isTicked(*n) && !failed.count(n.get());
+                               }),
+                l.end());
+    });
+    return true;
+}
+
+bool removeViruses(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
+    const HVNNodeList tops = queue.resultFor(module).value_or(HVNNodeList{});
+    for (const auto& top : tops) {
+        if (context.stopRequested()) return false;
+        if (!HVNCleanRules::isTicked(*top)) continue;
+        if (context.remove(top->filePath(), top->foundIn) == Outcome::Removed) {
+            editList(queue, module, [&](HVNNodeList& list) { eraseNode(list, top); });
+        }
+    }
+    return true;
+}
+
+bool removeBadCookies(HVNCacheScanner& queue, int32_t module, HVNCleanContext& context) {
+    const HVNNodeList tops = queue.resultFor(module).value_or(HVNNodeList{});
+    if (tops.empty()) return true;
+    std::unique_ptr<HVNPathDBManager> own;
+    HVNPathDBManager* db = context.manager() ? context.manager()->dbManager.get() : nullptr;
+    if (!db) {
+        own = std::make_unique<HVNPathDBManager>();
+        db = own.get();
+    }
+    // The kept domains stay, here too: the user chose to keep them.
+    std::vector<std::string> kept;
+    if (context.manager() && context.manager()->cookie) {
+        context.manager()->cookie->getCookiesKeepList();
+        kept = context.manager()->cookie->keepCookiesRecord;
+    }
+    for (const auto& group : tops) {
+        auto browser = HVNCookieBrowsers::fromName(group->name());
+        if (!browser) continue;
+        HVNNodeList ticked;
+        for (const auto& child : childrenOf(queue, group)) {
+            if (HVNCleanRules::isTicked(*child)) ticked.push_back(child);
+        }
+        if (ticked.empty()) continue;
+        std::vector<HVNPathDBManager::CookieCleanFailure> failures;
+        switch (*browser) {
+            case HVNCookieBrowser::Safari:
+                db->cleanSafariCookies(ticked, &failures, kept);
+                break;
+            case HVNCookieBrowser::Firefox:
+                db->cleanFireFoxCookies(ticked, &failures, kept);
+                break;
+            case HVNCookieBrowser::Chrome:
+                db->cleanChromeCookies(ticked, &failures, kept);
+                break;
+        }
+        std::set<std::string> failedDomains;
+        for (const auto& f : failures) failedDomains.insert(f.domain);
+        HVNNodeList cleaned;
+        for (const auto& child : ticked) {
+            if (!failedDomains.count(child->cookieDomain)) {
+                cleaned.push_back(child);
+                continue;
+            }
+            std::string key = HVNCleanRules::reportKeyOfNode(*child);
+            for (const auto& f : failures) {
+                if (f.domain != child->cookieDomain) continue;
+                hvn::Log::writef("cookies not removed: %s: %s", key.c_str(), f.reason.c_str());
+                context.reportNotRemoved(key, f.reason);
+                break;
+            }
+        }
+        editList(queue, module, [&](HVNNodeList& list) {
+            for (const auto& child : cleaned) group->removeObjectFromChildren(child);
+            if (group->children().empty()) eraseNode(list, group);
+        });
+    }
+    return true;
+}
+
 }  // namespace
 
 HVNCleanServices HVNCleanServices::standard() {
@@ -204,6 +324,27 @@ HVNModuleCleanRule HVNCleanRules::trashRule() {
     return {removeTrash, pruneTickedChildren};
 }
 
+HVNModuleCleanRule HVNCleanRules::cookieRule() {
+    return {removeCookies, pruneFlat};
+}
+
+HVNModuleCleanRule HVNCleanRules::virusRule() {
+    return {removeViruses, pruneGroupAware};
+}
+
+HVNModuleCleanRule HVNCleanRules::badCookieRule() {
+    return {removeBadCookies, pruneGroupAware};
+}
+
+std::string HVNCleanRules::reportKeyOfNode(const HVNScaneOuputObject& node) {
+    if (node.moulde == 4 || node.moulde == 22) {
+        if (auto browser = HVNCookieBrowsers::ofNode(node))
+            return std::string(HVNCookieBrowsers::name(*browser)) + " cookies of " + node.cookieDomain;
+    }
+    if (node.moulde == 21) return node.filePath();
+    return pathOfNode(node);
+}
+
 namespace {
 
 bool isLeftBehind(const HVNIsLeft& isLeft, const HVNScaneOuputObject& node) {
@@ -264,12 +405,13 @@ const HVNModuleCleanRule* HVNCleanRules::ruleFor(int32_t module) {
             t[id] = flatRule();
         }
         t[M::Trash] = trashRule();
-        // Joining with their scanners: 4 cookies (cookie store deletion, no stop check),
-        // 8 language files (removePaths of ticked children), 10 photo library (master
-        // removed, preview moved over it, unticked too), 13 universal binaries (thinning,
-        // no stop check), 15 and 16 (flat), 18 login items (login list, else flat, no stop
-        // check), 19 (nothing removed; repair after a disk clean), 21 viruses, 22 bad
-        // cookies (no stop check).
+        t[M::Cookies] = cookieRule();
+        t[M::Virus] = virusRule();
+        t[M::CookieVirus] = badCookieRule();
+        // Joining with their scanners: 8 language files (removePaths of ticked children),
+        // 10 photo library (master replaced by its preview), 13 universal binaries
+        // (thinning, no stop check), 15 and 16 (flat), 18 login items (login list, else
+        // flat, no stop check), 19 (nothing removed; repair after a disk clean).
         return t;
     }();
     auto it = table.find(module);

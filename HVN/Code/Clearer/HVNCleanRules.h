@@ -73,6 +73,9 @@ public:
     // Adds a path to failures() without trying it in-process (a path that must go with a
     // failed one); an unsound path is refused. True when added.
     bool handOn(const std::string& path);
+    // Records an entry that could not be cleaned and cannot be handed on (a cookie store
+    // that stayed locked): key (see HVNCleanRules::reportKeyOfNode) -> reason.
+    void reportNotRemoved(const std::string& key, const std::string& reason) { notRemoved_[key] = reason; }
     const std::vector<hvn::RemovalBatch::Request>& failures() const { return failures_; }
     std::vector<hvn::RemovalBatch::Request> takeFailures() { return std::move(failures_); }
     // Path -> reason of every path that failed or was refused so far.
@@ -114,6 +117,10 @@ public:
 
     // dirPath "/" name.
     static std::string pathOfNode(const HVNScaneOuputObject& node);
+    // What names a node in the report of what was not removed: "<Browser> cookies of
+    // <domain>" for a cookie node (modules 4 and 22), the file path of a virus node
+    // (module 21, whose name is the virus name), else pathOfNode.
+    static std::string reportKeyOfNode(const HVNScaneOuputObject& node);
     // The node's path when it may be removed, else empty (see the file comment).
     static std::string removablePathOfNode(const HVNScaneOuputObject& node);
     static bool isTicked(const HVNScaneOuputObject& node) { return node.isCheck != 0; }
@@ -128,6 +135,16 @@ public:
     // the trash's record of the entry, after it) and leaves its group; groups left
     // empty leave the list.
     static HVNModuleCleanRule trashRule();
+    // Cookies (module 4): the whole list goes to the white list's cookie remover; the
+    // ticked nodes leave the list, except those whose store could not be changed. Posts
+    // "cookie_browser_run_notification" first when a browser runs and a node is ticked.
+    static HVNModuleCleanRule cookieRule();
+    // Viruses (module 21): every ticked node's filePath is removed and leaves the list.
+    static HVNModuleCleanRule virusRule();
+    // Bad cookies (module 22): the ticked children of the "Safari", "Firefox" and "Chrome"
+    // groups go to that browser's cookie removal, sparing the white-listed domains; the
+    // cleaned children leave their groups, groups left empty leave the list.
+    static HVNModuleCleanRule badCookieRule();
 
     // --- Pruning (no files touched; a null isLeft keeps nothing back) ---
     static void pruneGroupAware(HVNNodeList& list, const HVNIsLeft& isLeft = nullptr);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <unicode/unistr.h>
+
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "Platform/Bundle.h"
 #include "Platform/Host.h"
@@ -148,6 +150,14 @@ std::vector<std::string> HVNCommonFunction::diskCleanModules() {
 }
 
 // --- Sizes and names ---
+
+bool HVNCommonFunction::containsIgnoringCase(const std::string& text, const std::string& part) {
+    if (part.empty()) return true;
+    std::string t, p;
+    icu::UnicodeString::fromUTF8(text).foldCase().toUTF8String(t);
+    icu::UnicodeString::fromUTF8(part).foldCase().toUTF8String(p);
+    return t.find(p) != std::string::npos;
+}
 
 std::string HVNCommonFunction::getSizeDesc(int64_t n) {
     // Decimal units in single precision, as the care screens always showed them.

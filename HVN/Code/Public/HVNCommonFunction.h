@@ -48,6 +48,9 @@ public:
 
     // --- Sizes and names ---
     static std::string getSizeDesc(int64_t bytes);
+    // Whether text contains part, ignoring case (Unicode case folding); an empty part is
+    // contained in every text.
+    static bool containsIgnoringCase(const std::string& text, const std::string& part);
     static int64_t getFileSizeByPath(const std::string& path);
     static std::string getFileNameByPath(const std::string& path);
     static std::string getDirPathByPath(const std::string& path);

@@ -125,12 +125,17 @@ public:
         std::string storePath;
         std::string reason;
     };
+    // spared: domains whose cookies stay even where a removal reaches them as sub-domains
+    // (the white list).
     bool cleanSafariCookies(const std::vector<std::shared_ptr<HVNScaneOuputObject>>& nodes,
-                            std::vector<CookieCleanFailure>* failures = nullptr);
+                            std::vector<CookieCleanFailure>* failures = nullptr,
+                            const std::vector<std::string>& spared = {});
     bool cleanChromeCookies(const std::vector<std::shared_ptr<HVNScaneOuputObject>>& nodes,
-                            std::vector<CookieCleanFailure>* failures = nullptr);
+                            std::vector<CookieCleanFailure>* failures = nullptr,
+                            const std::vector<std::string>& spared = {});
     bool cleanFireFoxCookies(const std::vector<std::shared_ptr<HVNScaneOuputObject>>& nodes,
-                             std::vector<CookieCleanFailure>* failures = nullptr);
+                             std::vector<CookieCleanFailure>* failures = nullptr,
+                             const std::vector<std::string>& spared = {});
     // The managers made by the last getChromeCookie / getFireFoxCookie.
     std::unique_ptr<HVNCookieDBManager> chromeCookieDB;
     std::unique_ptr<HVNCookieDBManager> firefoxCookieDB;
