@@ -6,6 +6,7 @@
 #include "HVN/Code/Clearer/HVNBadCookiesOperation.h"
 #include "HVN/Code/Clearer/HVNCookieOpration.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
+#include "HVN/Code/Clearer/HVNVirusOperation.h"
 #include "HVN/Code/Setting/HVNWhiteListVC.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "HVN/Code/Public/HVNSearchApplications.h"
@@ -125,6 +126,8 @@ void HVNCleanManager::buildScanSteps() {
         fileScan(userDownloadArray, M::UserDownloads),
     };
     virusSteps_ = {
+        ScanStep{M::Virus,
+                 [](HVNCacheScanner& q) { q.addOperation(std::make_shared<HVNVirusOperation>(q.delegate())); }},
         ScanStep{M::CookieVirus,
                  [](HVNCacheScanner& q) { q.addOperation(std::make_shared<HVNBadCookiesOperation>(q.delegate())); }},
     };
