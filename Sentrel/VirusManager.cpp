@@ -26,14 +26,29 @@ int openForReading(int folderFd, const char* path) {
 
 std::shared_ptr<const VirusSignatureIndex> VirusManager::indexFor(const std::vector<HVNVirusCodeObjPtr>& virusCode) {
     std::lock_guard<std::mutex> lock(indexCache_.mutex);
-    if (!indexCache_.index || !indexCache_.index->isFor(virusCode)) {
-        indexCache_.index = std::make_shared<const VirusSignatureIndex>(virusCode);
+    if (!indexCache_.last || !indexCache_.last->isFor(virusCode)) {
+        indexCache_.last = std::make_shared<const VirusSignatureIndex>(virusCode);
     }
-    return indexCache_.index;
+    return indexCache_.last;
 }
 
-std::optional<std::string> VirusManager::checkAt(int folderFd, const char* path,
-                                                 const std::vector<HVNVirusCodeObjPtr>& virusCode) {
+std::shared_ptr<const VirusSignatureIndex> VirusManager::preparedIndex() {
+    std::lock_guard<std::mutex> lock(indexCache_.mutex);
+    return indexCache_.prepared;
+}
+
+void VirusManager::prepareVirusCodes(const std::vector<HVNVirusCodeObjPtr>& virusCode) {
+    auto index = std::make_shared<const VirusSignatureIndex>(virusCode, false);
+    std::lock_guard<std::mutex> lock(indexCache_.mutex);
+    indexCache_.prepared = std::move(index);
+}
+
+std::optional<std::string> VirusManager::checkPreparedAt(int folderFd, const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    return checkAt(folderFd, name.c_str(), preparedIndex().get());
+}
+
+std::optional<std::string> VirusManager::checkAt(int folderFd, const char* path, const VirusSignatureIndex* index) {
     struct ::stat st;
     if (::fstatat(folderFd, path, &st, 0) != 0) {
         // A link whose target is gone, or a path that cannot be searched, shows nothing.
@@ -43,8 +58,7 @@ std::optional<std::string> VirusManager::checkAt(int folderFd, const char* path,
     // Only regular files are read: opening a device or a pipe may block or act on it. Any
     // other item, like an unreadable file, counts as empty.
     if (!S_ISREG(st.st_mode) || st.st_size < 2) return std::string();
-    auto index = indexFor(virusCode);
-    if (index->signatureCount() == 0) return std::string();
+    if (!index || index->signatureCount() == 0) return std::string();
     int fd = openForReading(folderFd, path);
     if (fd < 0) return std::string();
     struct ::stat opened;
@@ -61,13 +75,13 @@ std::optional<std::string> VirusManager::checkAt(int folderFd, const char* path,
 std::optional<std::string> VirusManager::checkVirus(const std::string& path,
                                                     const std::vector<HVNVirusCodeObjPtr>& virusCode) {
     if (path.empty()) return std::nullopt;
-    return checkAt(AT_FDCWD, path.c_str(), virusCode);
+    return checkAt(AT_FDCWD, path.c_str(), indexFor(virusCode).get());
 }
 
 std::optional<std::string> VirusManager::checkVirusAt(int folderFd, const std::string& name,
                                                       const std::vector<HVNVirusCodeObjPtr>& virusCode) {
     if (name.empty()) return std::nullopt;
-    return checkAt(folderFd, name.c_str(), virusCode);
+    return checkAt(folderFd, name.c_str(), indexFor(virusCode).get());
 }
 
 void VirusManager::showLogWithStr(const std::string& text) {

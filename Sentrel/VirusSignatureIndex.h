@@ -27,12 +27,13 @@
 
 class VirusSignatureIndex {
 public:
-    explicit VirusSignatureIndex(const std::vector<HVNVirusCodeObjPtr>& list);
+    // The signatures' bytes and names are copied. With `keepList` the index also keeps the
+    // list's entries, for isFor.
+    explicit VirusSignatureIndex(const std::vector<HVNVirusCodeObjPtr>& list, bool keepList = true);
 
-    // Whether this index was built from this very list: the same storage and length and the
-    // same signature objects at sampled positions (the index keeps the objects alive, so an
-    // address is never reused while it exists). A list must not be changed in place while
-    // files are matched against it.
+    // Whether the list holds exactly the entries this index was built from, in the same
+    // order (the index shares them, so no other object can take their addresses; comparing
+    // the entries' bytes is one memcmp). Always false without `keepList`.
     bool isFor(const std::vector<HVNVirusCodeObjPtr>& list) const;
 
     // The list position of the answer for the regular file open at fd, whose length is
@@ -67,7 +68,7 @@ private:
     void probeWindow(const Window& w, const uint8_t* buffer, uint64_t length, uint32_t& limit, int64_t& best) const;
 
     std::vector<HVNVirusCodeObjPtr> list_;  // kept alive for isFor
-    const void* storage_ = nullptr;
+    bool keptList_ = false;
     std::vector<std::string> names_;   // by list position
     std::vector<uint64_t> prefixMax_;  // by list position: largest real length so far
     std::vector<uint8_t> code_;        // all signature bytes

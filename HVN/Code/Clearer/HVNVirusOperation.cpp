@@ -122,9 +122,8 @@ bool isPseudoFileSystem(int fd) {
 }
 
 // Asks the library about one file; a finding when it carries a signature.
-std::optional<Finding> checkFile(VirusManager& manager, const std::vector<HVNVirusCodeObjPtr>& codes,
-                                 const Job& job) {
-    std::optional<std::string> answer = manager.checkVirusAt(job.folder->fd, job.name, codes);
+std::optional<Finding> checkFile(VirusManager& manager, const Job& job) {
+    std::optional<std::string> answer = manager.checkPreparedAt(job.folder->fd, job.name);
     if (!answer || answer->empty() || *answer == kDirectoryAnswer) return std::nullopt;
     Finding f;
     f.order = job.order;
@@ -148,8 +147,7 @@ std::optional<Finding> checkFile(VirusManager& manager, const std::vector<HVNVir
 // the walker wait. The threads stop at the next file once dropping is asked for.
 class CheckerPool {
 public:
-    CheckerPool(int threads, const std::vector<HVNVirusCodeObjPtr>& codes, VirusManager& manager)
-        : codes_(codes), manager_(manager) {
+    CheckerPool(int threads, VirusManager& manager) : manager_(manager) {
         try {
             for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
         } catch (...) {
@@ -212,7 +210,7 @@ private:
                 space_.notify_one();
                 for (const Job& job : batch) {
                     if (dropping_.load(std::memory_order_relaxed)) break;
-                    if (auto f = checkFile(manager_, codes_, job)) found.push_back(std::move(*f));
+                    if (auto f = checkFile(manager_, job)) found.push_back(std::move(*f));
                 }
             }
         } catch (...) {
@@ -226,7 +224,6 @@ private:
         for (auto& f : found) findings_.push_back(std::move(f));
     }
 
-    const std::vector<HVNVirusCodeObjPtr>& codes_;
     VirusManager& manager_;
     std::mutex mutex_;
     std::condition_variable ready_, space_;
@@ -242,9 +239,8 @@ private:
 // when there are none.
 class VirusWalk {
 public:
-    VirusWalk(const hvn::Operation& operation, const std::vector<HVNVirusCodeObjPtr>& codes,
-              VirusManager& manager, CheckerPool* pool)
-        : operation_(operation), codes_(codes), manager_(manager), pool_(pool) {}
+    VirusWalk(const hvn::Operation& operation, VirusManager& manager, CheckerPool* pool)
+        : operation_(operation), manager_(manager), pool_(pool) {}
 
     // False when the operation was cancelled during the walk.
     bool run(const std::vector<std::string>& startFolders) {
@@ -337,7 +333,7 @@ private:
     void addFile(const FolderPtr& folder, const char* name, bool viaLink) {
         Job job{folder, name, order_++, viaLink};
         if (!pool_) {
-            if (auto f = checkFile(manager_, codes_, job)) findings_.push_back(std::move(*f));
+            if (auto f = checkFile(manager_, job)) findings_.push_back(std::move(*f));
             return;
         }
         if (batch_.empty() || batch_.back().folder != folder) ++batchFolders_;
@@ -353,7 +349,6 @@ private:
     }
 
     const hvn::Operation& operation_;
-    const std::vector<HVNVirusCodeObjPtr>& codes_;
     VirusManager& manager_;
     CheckerPool* pool_;
     std::vector<std::string> stack_;
@@ -414,13 +409,15 @@ void HVNVirusOperation::startSearchVirus() {
         virusCodes = database.getAllVirusCodeObj();
     }
     VirusManager manager;
+    // The signatures are prepared once for all the files of the scan.
+    manager.prepareVirusCodes(virusCodes);
     showLogWithStr("扫描病毒开始...");
     const auto started = std::chrono::steady_clock::now();
 
     const int threads = checkerThreads_ < 0 ? defaultCheckerThreads() : checkerThreads_;
     std::optional<CheckerPool> pool;
-    if (threads > 0) pool.emplace(threads, virusCodes, manager);
-    VirusWalk walk(*this, virusCodes, manager, pool ? &*pool : nullptr);
+    if (threads > 0) pool.emplace(threads, manager);
+    VirusWalk walk(*this, manager, pool ? &*pool : nullptr);
     bool complete = walk.run(startFolders_ ? *startFolders_ : defaultStartFolders());
 
     std::vector<Finding> findings = std::move(walk.inlineFindings());
