@@ -24,16 +24,16 @@ std::vector<std::string> domainsOf(HVNCookieDBManager& manager, const char* type
 
 using Nodes = std::vector<std::shared_ptr<HVNScaneOuputObject>>;
 
-// Deletes, through the browser's manager, the listed domains that the nodes name; a node
-// whose domain the store no longer lists is left alone.
-bool cleanStore(const std::vector<std::string>& listed, HVNCookieDBManager* manager, const char* type,
+// Deletes, through the browser's manager, the domains the nodes name. A domain is deleted
+// also when the stores did not list it just now: a store the browser holds locked cannot be
+// read, and its cookies must then be reported as not cleaned rather than passed over.
+bool cleanStore(const std::vector<std::string>&, HVNCookieDBManager* manager, const char* type,
                 const Nodes& nodes, std::vector<HVNPathDBManager::CookieCleanFailure>* failures,
                 const std::vector<std::string>& spared) {
     std::vector<std::string> noted;
     for (const auto& node : nodes) {
         if (!node || node->cookieDomain.empty()) continue;
-        if (std::find(listed.begin(), listed.end(), node->cookieDomain) != listed.end())
-            addOnce(noted, node->cookieDomain);
+        addOnce(noted, node->cookieDomain);
     }
     bool all = true;
     for (const auto& domain : noted) {
