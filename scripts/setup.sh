@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Safe to run again: it only
+# Installs the Debian packages the build and the tests need (with --bench, also those the
+# benchmarks compare with). Safe to run again: it only
 # calls apt-get when a package is missing. apt-get's own output goes to a log file
 # (build/setup.log, or $HALVORN_SETUP_LOG); one line says what was installed.
 set -euo pipefail
@@ -15,6 +16,13 @@ packages=(
   nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
+# The benchmarks compare with tools people already use; clamscan is not needed otherwise.
+for arg in "$@"; do
+  case "$arg" in
+    --bench) packages+=(clamav) ;;
+    *) echo "usage: scripts/setup.sh [--bench]" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
