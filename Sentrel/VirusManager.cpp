@@ -15,8 +15,8 @@ constexpr const char* kDirectoryAnswer = "DIR";
 
 // Opens a regular file for reading without changing its access time where the kernel lets
 // us (the large-and-old-files tool reads those times), and without ever blocking.
-int openForReading(int folderFd, const char* path) {
-    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+int openForReading(int folderFd, const char* path, int extraFlags = 0) {
+    const int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags;
     int fd = ::openat(folderFd, path, kFlags | O_NOATIME);
     if (fd < 0 && errno == EPERM) fd = ::openat(folderFd, path, kFlags);
     return fd;
@@ -46,6 +46,23 @@ void VirusManager::prepareVirusCodes(const std::vector<HVNVirusCodeObjPtr>& viru
 std::optional<std::string> VirusManager::checkPreparedAt(int folderFd, const std::string& name) {
     if (name.empty()) return std::nullopt;
     return checkAt(folderFd, name.c_str(), preparedIndex().get());
+}
+
+std::optional<std::string> VirusManager::checkPreparedFileAt(int folderFd, const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    auto index = preparedIndex();
+    // The listing said "regular file": open it as that, without following a link, and let
+    // the reads tell its length. An entry that has become a link meanwhile is checked as
+    // checkPreparedAt would; anything else that is no regular file reads as empty.
+    int fd = openForReading(folderFd, name.c_str(), O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ELOOP) return checkAt(folderFd, name.c_str(), index.get());
+        if (errno == ENOENT) return std::nullopt;
+        return std::string();
+    }
+    int64_t found = index && index->signatureCount() > 0 ? index->match(fd, std::nullopt) : -1;
+    ::close(fd);
+    return found < 0 ? std::string() : index->nameAt(found);
 }
 
 std::optional<std::string> VirusManager::checkAt(int folderFd, const char* path, const VirusSignatureIndex* index) {

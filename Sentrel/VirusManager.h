@@ -44,6 +44,11 @@ public:
     // before the checks start; the checks may run on several threads at once.
     void prepareVirusCodes(const std::vector<HVNVirusCodeObjPtr>& virusCode);
     std::optional<std::string> checkPreparedAt(int folderFd, const std::string& name);
+    // The same for an entry that the folder's listing gave as a regular file: it is opened
+    // without following a link (one that is a link by now is checked as above) and read
+    // without looking at its metadata first. An entry that turned into anything else than a
+    // regular file or a link by then answers "".
+    std::optional<std::string> checkPreparedFileAt(int folderFd, const std::string& name);
 
     // Writes the text to the log.
     static void showLogWithStr(const std::string& text);

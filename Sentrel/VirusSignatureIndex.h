@@ -10,16 +10,20 @@
 // empty one would match every file), nor does a negative start index.
 //
 // Layout: the valid signatures are sorted by start offset and cut into read windows (spans
-// [S, S + L) merged when close), so a file costs one read per window, limited to the bytes
-// before its last one (a signature never ends on the last byte). Inside a window every
-// signature of 8 bytes or more is probed by one 8-byte load compared with its first 8 bytes
-// (shorter ones with a mask); only a probe hit compares the rest and the list position, so
-// the first match in list order wins whatever the offset order. A window whose signatures
-// all come after the answer found so far (or after the stop position) is not read at all.
+// [S, S + L) merged when close), so a file costs one read per window. Inside a window the
+// signatures of two bytes or more are filtered by their first two bytes, 32 offsets at a
+// time: each block holds, for up to 32 neighbouring start offsets, the two bytes expected
+// there (signatures sharing an offset go to further blocks of the same place), and one
+// vector compare of the file's bytes against them gives the offsets worth a closer look.
+// Only such a hit compares the rest and the list position, so the first match in list
+// order wins whatever the offset order. One-byte signatures are compared one by one. A
+// window whose signatures all come after the answer found so far (or after the stop
+// position) is not read at all.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,10 +40,11 @@ public:
     // the entries' bytes is one memcmp). Always false without `keepList`.
     bool isFor(const std::vector<HVNVirusCodeObjPtr>& list) const;
 
-    // The list position of the answer for the regular file open at fd, whose length is
-    // `length`, or -1 when no signature matches. Reads with pread (the file offset is left
-    // alone); a read error counts as the end of the file.
-    int64_t match(int fd, uint64_t length) const;
+    // The list position of the answer for the regular file open at fd, or -1 when no
+    // signature matches. Reads with pread (the file offset is left alone); a read error
+    // counts as the end of the file. Without `length` the reads tell the length where they
+    // can (one window holding every signature), and fstat otherwise.
+    int64_t match(int fd, std::optional<uint64_t> length) const;
 
     const std::string& nameAt(int64_t position) const { return names_[static_cast<size_t>(position)]; }
     size_t signatureCount() const { return valid_; }
@@ -48,10 +53,21 @@ private:
     struct Window {
         uint64_t start = 0;  // file offset of the first byte
         uint64_t end = 0;    // one past the last byte
-        uint32_t wideBegin = 0, wideEnd = 0;    // its range of wide probes
-        uint32_t shortBegin = 0, shortEnd = 0;  // its range of short probes
+        uint32_t blockBegin = 0, blockEnd = 0;  // its filter blocks
+        uint32_t shortBegin = 0, shortEnd = 0;  // its one-byte probes
         uint32_t minPosition = 0;               // smallest list position of its signatures
     };
+public:
+    // 32 neighbouring start offsets of one window: the two bytes expected at each (in
+    // pairs_, 32 first bytes then 32 second bytes) and which of the 32 are taken.
+    struct Block {
+        uint32_t offset = 0;   // of its first place, from the window's start
+        uint32_t cover = 0;    // bit j: a signature starts at offset + j
+        uint32_t firstHit = 0; // index in blockCandidates_ of the signature of its lowest bit
+        uint32_t unused = 0;
+    };
+
+private:
     // One probe's cold data, looked at on a probe hit only.
     struct Candidate {
         uint64_t start = 0;
@@ -76,14 +92,15 @@ private:
     size_t largestWindow_ = 0;
     size_t valid_ = 0;
 
-    // Wide probes (length >= 8), by window then start offset: offset inside the window and
-    // the first 8 bytes (as loaded from memory).
-    std::vector<uint32_t> wideOffset_;
-    std::vector<uint64_t> widePrefix_;
-    std::vector<Candidate> wide_;
-    // Short probes (length 1 to 7): offset, bytes and mask.
+    // Signatures of two bytes or more: filter blocks by window and offset, their expected
+    // bytes, and per taken place its signature.
+    std::vector<Block> blocks_;
+    std::vector<uint8_t> pairs_;
+    std::vector<Candidate> blockCandidates_;
+    // One-byte signatures: offset inside the window and the byte.
     std::vector<uint32_t> shortOffset_;
-    std::vector<uint64_t> shortPrefix_;
-    std::vector<uint64_t> shortMask_;
+    std::vector<uint8_t> shortByte_;
     std::vector<Candidate> short_;
+    // The reads alone tell whether a file is long enough (see match).
+    bool lengthFromReads_ = false;
 };

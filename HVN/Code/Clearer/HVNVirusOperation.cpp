@@ -123,7 +123,9 @@ bool isPseudoFileSystem(int fd) {
 
 // Asks the library about one file; a finding when it carries a signature.
 std::optional<Finding> checkFile(VirusManager& manager, const Job& job) {
-    std::optional<std::string> answer = manager.checkPreparedAt(job.folder->fd, job.name);
+    // A link is followed to what it names; a plain entry of the listing is a regular file.
+    std::optional<std::string> answer = job.viaLink ? manager.checkPreparedAt(job.folder->fd, job.name)
+                                                    : manager.checkPreparedFileAt(job.folder->fd, job.name);
     if (!answer || answer->empty() || *answer == kDirectoryAnswer) return std::nullopt;
     Finding f;
     f.order = job.order;
