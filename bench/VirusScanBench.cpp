@@ -7,6 +7,7 @@
 //   bench_VirusScanBench --plant TREE DB COUNT [SEED]
 //       writes COUNT of DB's signatures into COUNT files of TREE, each at its offset and never
 //       at the file's end (a file too short is lengthened first); prints "path<TAB>name".
+//       The files planted by the previous run (TREE/.planted) are zero-filled first.
 //   bench_VirusScanBench --scan TREE DB [THREADS]
 //       the internet-security scan (HVNVirusOperation) of TREE with DB's signatures;
 //       prints "path<TAB>name" per finding, sorted, and its figures on standard error.
@@ -90,9 +91,34 @@ int makeSignatures(const std::string& dbPath, const std::string& ndbPath, int co
     return 0;
 }
 
+// Zero-fills a file at its size (holes again, as the tree was made).
+bool clear(const std::string& path, off_t size) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::ftruncate(fd, 0) == 0 && ::ftruncate(fd, size) == 0;
+    ::close(fd);
+    return ok;
+}
+
 int plant(const std::string& tree, const std::string& dbPath, int count, uint32_t seed) {
     auto sigs = HVNPathDBManager(std::string(), dbPath).getAllVirusCodeObj();
     if (sigs.empty()) return 1;
+    // The order of equal lengths is the database's; pick by name instead.
+    std::sort(sigs.begin(), sigs.end(), [](const HVNVirusCodeObjPtr& a, const HVNVirusCodeObjPtr& b) {
+        return a->virus_name < b->virus_name;
+    });
+    // What an earlier run planted is undone first (the record keeps each file's size from before).
+    const std::string record = tree + "/.planted";
+    if (FILE* r = std::fopen(record.c_str(), "r")) {
+        char line[4096];
+        while (std::fgets(line, sizeof line, r)) {
+            std::string l(line);
+            auto tab = l.rfind('\t');
+            if (tab == std::string::npos) continue;
+            clear(l.substr(0, tab), static_cast<off_t>(std::stoll(l.substr(tab + 1))));
+        }
+        std::fclose(r);
+    }
     std::vector<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(tree)) {
         if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path().string());
@@ -103,6 +129,8 @@ int plant(const std::string& tree, const std::string& dbPath, int count, uint32_
     std::uniform_int_distribution<size_t> pick(0, sigs.size() - 1);
     std::uniform_int_distribution<int> slack(1, 4096);
     std::vector<std::pair<std::string, std::string>> planted;
+    FILE* r = std::fopen(record.c_str(), "w");
+    if (!r) return 1;
     for (int i = 0; i < count && i < static_cast<int>(files.size()); ++i) {
         const auto& s = sigs[pick(rng)];
         const std::string& path = files[static_cast<size_t>(i)];
@@ -110,6 +138,8 @@ int plant(const std::string& tree, const std::string& dbPath, int count, uint32_
         if (fd < 0) return 1;
         struct stat st {};
         ::fstat(fd, &st);
+        std::fprintf(r, "%s\t%lld\n", path.c_str(), static_cast<long long>(st.st_size));
+        std::fflush(r);
         const off_t end = static_cast<off_t>(s->start_index) + static_cast<off_t>(s->virus_code.size());
         if (st.st_size <= end && ::ftruncate(fd, end + slack(rng)) != 0) return 1;
         if (::pwrite(fd, s->virus_code.data(), s->virus_code.size(), s->start_index) !=
@@ -119,6 +149,7 @@ int plant(const std::string& tree, const std::string& dbPath, int count, uint32_
         ::close(fd);
         planted.emplace_back(fs::canonical(path).string(), s->virus_name);
     }
+    std::fclose(r);
     std::sort(planted.begin(), planted.end());
     for (const auto& [p, n] : planted) std::printf("%s\t%s\n", p.c_str(), n.c_str());
     return 0;

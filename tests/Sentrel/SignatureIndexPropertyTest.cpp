@@ -2,6 +2,9 @@
 // files (fixed seeds): the same answer for every file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <random>
 
@@ -42,7 +45,8 @@ struct Generator {
         return s;
     }
 
-    std::vector<HVNVirusCodeObjPtr> list(int count, int alphabet, int maxStart) {
+    // With `near`, every signature starts within maxStart (one read window).
+    std::vector<HVNVirusCodeObjPtr> list(int count, int alphabet, int maxStart, bool near = false) {
         std::vector<HVNVirusCodeObjPtr> out;
         for (int i = 0; i < count; ++i) {
             if (chance(3)) {
@@ -51,7 +55,7 @@ struct Generator {
             }
             const int length = chance(5) ? 0 : chance(30) ? uniform(1, 7) : uniform(8, 40);
             // Mostly near the start, some far (another read window), a few negative.
-            int64_t start = chance(80) ? uniform(0, maxStart) : chance(80) ? uniform(20000, 70000) : -uniform(1, 5);
+            int64_t start = near || chance(80) ? uniform(0, maxStart) : chance(80) ? uniform(20000, 70000) : -uniform(1, 5);
             auto s = sigtest::sig("sig" + std::to_string(i), bytes(static_cast<size_t>(length), alphabet), start);
             // The length column mostly agrees; sometimes not at all.
             if (chance(10)) s->bytes = uniform(0, 60);
@@ -91,23 +95,32 @@ class SignatureIndexPropertyTest : public hvn::test::RootsTest {};
 
 TEST_F(SignatureIndexPropertyTest, PreparedAnswersEqualThePlainWalk) {
     const std::string path = roots.base() + "/f";
+    int folder = ::open(roots.base().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
     size_t matched = 0, checked = 0;
-    for (uint32_t seed = 1; seed <= 60; ++seed) {
+    for (uint32_t seed = 1; seed <= 80; ++seed) {
         Generator g(seed);
         const int alphabet = g.uniform(2, 6);
         const int maxStart = g.uniform(0, 300);
-        auto list = g.list(g.uniform(0, 120), alphabet, maxStart);
+        // Half the lists keep to one read window, where a listed file's length comes from the
+        // reads alone; the others also have far, negative and oversized entries.
+        auto list = g.list(g.uniform(0, 120), alphabet, maxStart, seed % 2 == 0);
         VirusManager manager;
+        manager.prepareVirusCodes(list);
         for (int i = 0; i < 60; ++i) {
             const std::string contents = g.file(list, alphabet, maxStart);
             sigtest::writeBytes(path, contents);
             const std::string expected = reference(contents, list);
-            ASSERT_EQ(manager.checkVirus(path, list), expected)
-                << "seed " << seed << " file " << i << " (" << contents.size() << " bytes)";
+            const std::string where = "seed " + std::to_string(seed) + " file " + std::to_string(i) + " (" +
+                                      std::to_string(contents.size()) + " bytes)";
+            ASSERT_EQ(manager.checkVirus(path, list), expected) << where;
+            ASSERT_EQ(manager.checkPreparedAt(folder, "f"), expected) << where;
+            ASSERT_EQ(manager.checkPreparedFileAt(folder, "f"), expected) << where;
             matched += !expected.empty();
             ++checked;
         }
     }
+    ::close(folder);
     // The generator must exercise both outcomes for the comparison to mean anything.
     EXPECT_GT(matched, checked / 5);
     EXPECT_LT(matched, checked);
