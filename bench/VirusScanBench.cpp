@@ -284,6 +284,18 @@ void BM_CheckVirusTenThousandSignatures(benchmark::State& state) {
 }
 BENCHMARK(BM_CheckVirusTenThousandSignatures)->Arg(100)->Arg(4096)->Arg(16384)->Arg(1 << 20);
 
+// As the scan checks a file its folder listing gave as regular: open, read, close.
+void BM_CheckListedFileTenThousandSignatures(benchmark::State& state) {
+    auto& f = micro();
+    VirusManager manager;
+    manager.prepareVirusCodes(f.sigs);
+    int fd = ::open(f.dir.c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string name = "f" + std::to_string(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(manager.checkPreparedFileAt(fd, name));
+    ::close(fd);
+}
+BENCHMARK(BM_CheckListedFileTenThousandSignatures)->Arg(100)->Arg(16384);
+
 void BM_CheckVirusListPassedEachTime(benchmark::State& state) {
     auto& f = micro();
     VirusManager manager;
