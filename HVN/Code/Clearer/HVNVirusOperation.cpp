@@ -161,12 +161,14 @@ public:
     CheckerPool(const CheckerPool&) = delete;
     CheckerPool& operator=(const CheckerPool&) = delete;
 
-    void submit(std::vector<Job> batch) {
+    // False when the checks are being dropped (a checker failed): the walk may stop.
+    bool submit(std::vector<Job> batch) {
         std::unique_lock<std::mutex> lock(mutex_);
         space_.wait(lock, [this] { return queue_.size() < kQueuedBatches || dropping_; });
-        if (dropping_) return;
+        if (dropping_) return false;
         queue_.push_back(std::move(batch));
         ready_.notify_one();
+        return true;
     }
 
     // Lets the threads end (after the queued checks, or at once when `drop`), joins them and
@@ -244,7 +246,7 @@ public:
     VirusWalk(const hvn::Operation& operation, VirusManager& manager, CheckerPool* pool)
         : operation_(operation), manager_(manager), pool_(pool) {}
 
-    // False when the operation was cancelled during the walk.
+    // False when the operation was cancelled during the walk (or the checkers gave up).
     bool run(const std::vector<std::string>& startFolders) {
         for (const std::string& start : startFolders) {
             if (start.empty() || start[0] != '/') continue;
@@ -254,14 +256,14 @@ public:
             if (!visited_.insert(identityOf(st)).second) continue;  // met already
             stack_.push_back(*real);
             while (!stack_.empty()) {
-                if (operation_.isCancelled()) return false;
+                if (operation_.isCancelled() || abandoned_) return false;
                 std::string folder = std::move(stack_.back());
                 stack_.pop_back();
                 if (!listFolder(folder)) return false;
             }
         }
         flush();
-        return true;
+        return !abandoned_;
     }
 
     std::vector<Finding>& inlineFindings() { return findings_; }
@@ -288,7 +290,7 @@ private:
                 off += d->d_reclen;
                 const char* name = d->d_name;
                 if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-                if (operation_.isCancelled()) return false;
+                if (operation_.isCancelled() || abandoned_) return false;
                 entry(folder, name, d->d_type);
             }
         }
@@ -345,7 +347,7 @@ private:
 
     void flush() {
         if (!pool_ || batch_.empty()) return;
-        pool_->submit(std::move(batch_));
+        if (!pool_->submit(std::move(batch_))) abandoned_ = true;
         batch_.clear();
         batchFolders_ = 0;
     }
@@ -358,6 +360,7 @@ private:
     std::vector<Job> batch_;
     size_t batchFolders_ = 0;
     uint64_t order_ = 0;
+    bool abandoned_ = false;  // the checker threads gave up
     std::vector<Finding> findings_;
 };
 
