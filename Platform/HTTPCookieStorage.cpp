@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <set>
 #include <utility>
 
 #include "Platform/BinaryCookies.h"
@@ -165,6 +166,16 @@ std::vector<HTTPCookie> HTTPCookieStorage::cookies(std::string* error) const {
         return {};
     }
     return jar->cookies();
+}
+
+std::vector<std::string> HTTPCookieStorage::normalizedDomains(bool keepEmpty) const {
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    for (const auto& c : cookies()) {
+        std::string domain = !c.domain.empty() && c.domain[0] == '.' ? c.domain.substr(1) : c.domain;
+        if ((keepEmpty || !domain.empty()) && seen.insert(domain).second) out.push_back(std::move(domain));
+    }
+    return out;
 }
 
 HTTPCookieStorage::DeleteResult HTTPCookieStorage::deleteCookiesWhere(

@@ -55,6 +55,9 @@ public:
     // Every cookie of the file, in file order. Empty when the file does not exist; empty
     // with error set (and a log line) when it cannot be read or is not a valid jar.
     std::vector<HTTPCookie> cookies(std::string* error = nullptr) const;
+    // The distinct domains of cookies(), each without its leading ".", in file order;
+    // an empty domain only with keepEmpty.
+    std::vector<std::string> normalizedDomains(bool keepEmpty = false) const;
 
     struct DeleteResult {
         bool ok = false;     // the jar now holds none of the selected cookies

@@ -1,19 +1,8 @@
 #include "Sentrel/HVNVirusCodeObj.h"
 
-namespace {
+#include "Sentrel/VirusRowValues.h"
 
-// The signature's bytes: a BLOB as it is; a text (a plain working copy of the table) as its
-// bytes; anything else gives no bytes.
-hvn::Data codeOf(const hvn::Dictionary& dic) {
-    auto it = dic.find("virus_code");
-    if (it == dic.end()) return {};
-    if (it->second.isData()) return it->second.asData();
-    if (it->second.isString()) {
-        const std::string& s = it->second.asString();
-        return hvn::Data(s.begin(), s.end());
-    }
-    return {};
-}
+namespace {
 
 std::string nameOf(const hvn::Dictionary& dic) {
     auto it = dic.find("virus_name");
@@ -33,7 +22,7 @@ int64_t integerOf(const hvn::Dictionary& dic, const char* key) {
 
 HVNVirusCodeObj::HVNVirusCodeObj(const hvn::Dictionary& dic)
     : virus_name(nameOf(dic)),
-      virus_code(codeOf(dic)),
+      virus_code(sentrel::bytesEntry(dic, "virus_code")),
       bytes(integerOf(dic, "bytes")),
       start_index(integerOf(dic, "start_index")) {}
 

@@ -1,10 +1,7 @@
 #include "Sentrel/VirusPathDBManager.h"
 
-#include <sqlite3.h>
-
-#include "HVN/Code/Clearer/FMDB/FMResultSet.h"
+#include "HVN/Code/Clearer/FMDB/HVNCookieSampleQuery.h"
 #include "Platform/Bundle.h"
-#include "Sentrel/VirusEncryptManager.h"
 
 namespace {
 
@@ -13,12 +10,6 @@ std::string bundleFile(const std::string& given, const char* name) {
     std::string resources = hvn::Bundle::resourcePath();
     // Without a bundle the connection gets no file and every read finds nothing.
     return resources.empty() ? std::string() : resources + "/" + name;
-}
-
-bool openDatabase(FMDatabase& database) {
-    if (database.isOpen()) return true;
-    if (!database.databasePath() || database.databasePath()->empty()) return false;
-    return database.openWithFlags(SQLITE_OPEN_READWRITE);
 }
 
 }  // namespace
@@ -33,22 +24,10 @@ VirusPathDBManager::VirusPathDBManager(std::string cleanPathDb, std::string viru
 VirusPathDBManager::~VirusPathDBManager() = default;
 
 std::string VirusPathDBManager::deleteFirstDot(const std::string& domain) {
-    return !domain.empty() && domain[0] == '.' ? domain.substr(1) : domain;
+    return HVNCookieDBManager::deleteFirstDot(domain);
 }
 
 HVNBadCookieObjPtr VirusPathDBManager::getBadCookieBySample(const std::string& sample) {
-    if (!openDatabase(*cookiesDb_)) return nullptr;
-    HVNBadCookieObjPtr hit;
-    // The encryption is deterministic: equal texts give equal blocks, so the look-up is an
-    // exact, case-sensitive match of the whole domain.
-    if (auto block = VirusEncryptManager::encryptString(sample)) {
-        if (auto rs = cookiesDb_->executeQuery("select * from HVN_BAD_COOKIES where domain = ?", {hvn::Value(*block)})) {
-            if (rs->next()) {
-                if (auto row = rs->resultDict()) hit = HVNBadCookieObj::initWithDic(*row);
-            }
-            rs->close();
-        }
-    }
-    cookiesDb_->close();
-    return hit;
+    auto row = badCookieRowBySample(*cookiesDb_, sample);
+    return row ? HVNBadCookieObj::initWithDic(*row) : nullptr;
 }

@@ -5,9 +5,6 @@
 
 #include "HVN/Code/Clearer/HVNCookieBrowser.h"
 #include "HVN/Code/Public/EncryptManager.h"
-#include "HVN/Code/Public/HVNCommonFunction.h"
-#include "HVN/Code/Public/HVNSearchApplications.h"
-#include "Platform/FileManager.h"
 #include "Platform/Log.h"
 #include "Sentrel/VirusManager.h"
 
@@ -22,19 +19,10 @@ void HVNBadCookiesOperation::main() {
 }
 
 void HVNBadCookiesOperation::searchBadCookies() {
-    std::string safari, chrome, firefox;
-    auto& search = HVNSearchApplications::shareHVNSearchApplications();
-    search.waitFinish();
-    for (const auto& app : search.allApplications()) {
-        if (!app) continue;
-        std::string name = hvn::FileManager::lastPathComponent(app->path);
-        if (HVNCommonFunction::containsIgnoringCase(name, "safari")) safari = app->path;
-        if (HVNCommonFunction::containsIgnoringCase(name, "chrome")) {
-            chrome = app->path;
-        } else if (HVNCommonFunction::containsIgnoringCase(name, "firefox")) {
-            firefox = app->path;
-        }
-    }
+    const auto apps = HVNCookieBrowsers::applicationPaths();
+    const std::string& safari = apps.safari;
+    const std::string& chrome = apps.chrome;
+    const std::string& firefox = apps.firefox;
 
     VirusManager manager;
     auto hits = manager.searchBadCookiesWithSafariPath(safari, firefox, chrome);

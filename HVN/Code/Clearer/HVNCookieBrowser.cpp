@@ -1,5 +1,8 @@
 #include "HVN/Code/Clearer/HVNCookieBrowser.h"
 
+#include "HVN/Code/Public/HVNCommonFunction.h"
+#include "HVN/Code/Public/HVNSearchApplications.h"
+#include "Platform/FileManager.h"
 #include "Platform/Roots.h"
 
 const char* HVNCookieBrowsers::name(HVNCookieBrowser browser) {
@@ -32,6 +35,23 @@ std::string HVNCookieBrowsers::location(HVNCookieBrowser browser) {
             break;
     }
     return home + "/Library/Application Support/Google/Chrome/Default";
+}
+
+HVNCookieBrowsers::Applications HVNCookieBrowsers::applicationPaths() {
+    Applications out;
+    auto& search = HVNSearchApplications::shareHVNSearchApplications();
+    search.waitFinish();
+    for (const auto& app : search.allApplications()) {
+        if (!app) continue;
+        std::string name = hvn::FileManager::lastPathComponent(app->path);
+        if (HVNCommonFunction::containsIgnoringCase(name, "safari")) out.safari = app->path;
+        if (HVNCommonFunction::containsIgnoringCase(name, "chrome")) {
+            out.chrome = app->path;
+        } else if (HVNCommonFunction::containsIgnoringCase(name, "firefox")) {
+            out.firefox = app->path;
+        }
+    }
+    return out;
 }
 
 std::optional<HVNCookieBrowser> HVNCookieBrowsers::ofNode(const HVNScaneOuputObject& node) {

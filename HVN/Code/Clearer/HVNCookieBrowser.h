@@ -22,4 +22,14 @@ public:
     static std::string location(HVNCookieBrowser browser);
     // The browser whose location a cookie node carries, if any.
     static std::optional<HVNCookieBrowser> ofNode(const HVNScaneOuputObject& node);
+
+    // The browsers' applications among the installed ones (after waiting for the
+    // application search), for their icons: an application whose file name contains
+    // "safari" (ignoring case) is Safari's; one containing "chrome" is Chrome's, otherwise
+    // one containing "firefox" is Firefox's. A later application overrides an earlier one;
+    // a browser not found keeps "".
+    struct Applications {
+        std::string safari, chrome, firefox;
+    };
+    static Applications applicationPaths();
 };

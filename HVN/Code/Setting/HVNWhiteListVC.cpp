@@ -6,7 +6,6 @@
 #include <set>
 
 #include "HVN/Code/Public/HVNCommonFunction.h"
-#include "HVN/Code/Public/HVNSearchApplications.h"
 #include "Platform/Bundle.h"
 #include "Platform/FileManager.h"
 #include "Platform/HTTPCookieStorage.h"
@@ -47,7 +46,7 @@ std::string HVNWhiteListVC::whiteListPath() {
 }
 
 std::string HVNWhiteListVC::deleteFirstDot(const std::string& domain) {
-    return HVNPathDBManager::deleteFirstDot(domain);
+    return HVNCookieDBManager::deleteFirstDot(domain);
 }
 
 void HVNWhiteListVC::getCookiesKeepList() {
@@ -97,10 +96,9 @@ void HVNWhiteListVC::addToAllCookies(const std::string& domain) {
 
 void HVNWhiteListVC::getSafariCookie() {
     safariCookies.clear();
-    for (const auto& c : hvn::HTTPCookieStorage::sharedHTTPCookieStorage().cookies()) {
-        std::string domain = deleteFirstDot(c.domain);
-        if (domain.empty() || isKept(domain)) continue;
-        addOnce(safariCookies, domain);
+    for (const auto& domain : hvn::HTTPCookieStorage::sharedHTTPCookieStorage().normalizedDomains()) {
+        if (isKept(domain)) continue;
+        safariCookies.push_back(domain);
         addToAllCookies(domain);
     }
     cookiesData.safari = safariCookies;
@@ -117,7 +115,7 @@ std::vector<HVNCookiesData> gather(HVNCookieDBManager& manager, const char* type
     std::vector<HVNCookiesData> out;
     std::set<std::string> seen;
     for (auto& record : manager.getData(type).value_or(std::vector<HVNCookiesData>{})) {
-        std::string domain = HVNPathDBManager::deleteFirstDot(record.domainText());
+        std::string domain = HVNCookieDBManager::deleteFirstDot(record.domainText());
         if (domain.empty() || kept(domain) || !seen.insert(domain).second) continue;
         record.baseDomain = domain;
         found(domain);
@@ -149,18 +147,10 @@ void HVNWhiteListVC::buildLists() {
     cookiesData = {};
     getCookiesKeepList();
     getSafariCookie();
-    auto& search = HVNSearchApplications::shareHVNSearchApplications();
-    search.waitFinish();
-    for (const auto& app : search.allApplications()) {
-        if (!app) continue;
-        std::string name = hvn::FileManager::lastPathComponent(app->path);
-        if (HVNCommonFunction::containsIgnoringCase(name, "safari")) safarifilePath = app->path;
-        if (HVNCommonFunction::containsIgnoringCase(name, "chrome")) {
-            chromefilePath = app->path;
-        } else if (HVNCommonFunction::containsIgnoringCase(name, "firefox")) {
-            firefoxfilePath = app->path;
-        }
-    }
+    const auto apps = HVNCookieBrowsers::applicationPaths();
+    if (!apps.safari.empty()) safarifilePath = apps.safari;
+    if (!apps.chrome.empty()) chromefilePath = apps.chrome;
+    if (!apps.firefox.empty()) firefoxfilePath = apps.firefox;
     // The browsers installed as packages of the system have no application bundle: their
     // stores are read whenever they exist (a browser without stores contributes nothing).
     getChromeCookie();

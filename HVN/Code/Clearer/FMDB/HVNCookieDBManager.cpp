@@ -113,10 +113,6 @@ bool isBusyCode(int code) {
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
-std::string withoutFirstDot(const std::string& domain) {
-    return !domain.empty() && domain[0] == '.' ? domain.substr(1) : domain;
-}
-
 // The text matched literally by LIKE ... ESCAPE '\'.
 std::string likeLiteral(const std::string& text) {
     std::string out;
@@ -316,7 +312,7 @@ std::optional<std::vector<HVNCookiesData>> HVNCookieDBManager::getData(const std
                 ++rows;
                 hvn::Value value = rs->objectForColumnIndex(0);
                 if (byHost && value.isString()) {
-                    std::string host = withoutFirstDot(value.asString());
+                    std::string host = HVNCookieDBManager::deleteFirstDot(value.asString());
                     if (!hosts.insert(host).second) continue;
                     value = hvn::Value(std::move(host));
                 }
@@ -340,6 +336,21 @@ std::optional<std::vector<HVNCookiesData>> HVNCookieDBManager::getData(const std
     return records;
 }
 
+std::string HVNCookieDBManager::deleteFirstDot(const std::string& domain) {
+    return !domain.empty() && domain[0] == '.' ? domain.substr(1) : domain;
+}
+
+std::vector<std::string> HVNCookieDBManager::getDomains(const std::string& type) {
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    for (const auto& record : getData(type).value_or(std::vector<HVNCookiesData>{})) {
+        if (!record.baseDomain.isString()) continue;
+        std::string domain = deleteFirstDot(record.baseDomain.asString());
+        if (seen.insert(domain).second) out.push_back(std::move(domain));
+    }
+    return out;
+}
+
 bool HVNCookieDBManager::deleteCookie(const std::string& domain, const std::string& type,
                                       std::vector<StoreFailure>* failedStores) {
     return deleteCookie(domain, type, std::vector<std::string>{}, failedStores);
@@ -348,12 +359,12 @@ bool HVNCookieDBManager::deleteCookie(const std::string& domain, const std::stri
 bool HVNCookieDBManager::deleteCookie(const std::string& domain, const std::string& type,
                                       const std::vector<std::string>& spared, std::vector<StoreFailure>* failedStores) {
     if (!isKnownType(type)) return true;
-    const std::string bare = withoutFirstDot(domain);
+    const std::string bare = deleteFirstDot(domain);
     // An empty domain names no cookie (and "ending in ." would match far too much).
     if (bare.empty()) return true;
     std::vector<std::string> kept;
     for (const std::string& s : spared) {
-        std::string host = withoutFirstDot(s);
+        std::string host = deleteFirstDot(s);
         if (!host.empty() && std::find(kept.begin(), kept.end(), host) == kept.end()) kept.push_back(std::move(host));
     }
     const hvn::RemovalGate gate = hvn::RemovalGate::forCurrentRoots();

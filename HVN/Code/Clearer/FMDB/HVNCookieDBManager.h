@@ -78,6 +78,12 @@ public:
     // without it each host once without its leading dot. A store that is locked past the
     // retry, or is not a cookie database, gives nothing and a log line.
     std::optional<std::vector<HVNCookiesData>> getData(const std::string& type);
+    // The distinct normalised text domains of getData, in store order ("" included when
+    // the reader keeps empty values).
+    std::vector<std::string> getDomains(const std::string& type);
+
+    // A cookie domain with one leading "." removed, if it has one.
+    static std::string deleteFirstDot(const std::string& domain);
 
     // Deletes, in every connected store of the type, the cookies of domain and of its
     // sub-domains: host equal to domain or "." + domain, or ending in "." + domain (ASCII

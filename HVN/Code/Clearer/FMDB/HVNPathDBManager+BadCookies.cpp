@@ -3,19 +3,12 @@
 // as encrypted fields) and back.
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 
-#include <sqlite3.h>
-
 #include "HVN/Code/Clearer/FMDB/FMResultSet.h"
+#include "HVN/Code/Clearer/FMDB/HVNCookieSampleQuery.h"
 #include "HVN/Code/Public/EncryptManager.h"
 #include "Platform/Log.h"
 
 namespace {
-
-bool openCookies(FMDatabase& db) {
-    if (db.isOpen()) return true;
-    if (!db.databasePath() || db.databasePath()->empty()) return false;
-    return db.openWithFlags(SQLITE_OPEN_READWRITE);
-}
 
 struct BadCookieRow {
     int64_t id = 0;
@@ -77,24 +70,12 @@ bool rewriteRows(FMDatabase& db, const std::function<std::optional<hvn::Value>(c
 }  // namespace
 
 HVNBadCookieObjPtr HVNPathDBManager::getBadCookieBySample(const std::string& sample) {
-    if (!openCookies(*cookiesDb_)) return nullptr;
-    HVNBadCookieObjPtr hit;
-    // The encryption is deterministic, so equal blocks mean equal domains: an exact,
-    // case-sensitive match of the whole domain.
-    if (auto block = EncryptManager::encryptString(sample)) {
-        if (auto rs = cookiesDb_->executeQuery("select * from HVN_BAD_COOKIES where domain = ?", {hvn::Value(*block)})) {
-            if (rs->next()) {
-                if (auto row = rs->resultDict()) hit = HVNBadCookieObj::initWithDic(*row);
-            }
-            rs->close();
-        }
-    }
-    cookiesDb_->close();
-    return hit;
+    auto row = badCookieRowBySample(*cookiesDb_, sample);
+    return row ? HVNBadCookieObj::initWithDic(*row) : nullptr;
 }
 
 bool HVNPathDBManager::encryptBadCookies() {
-    if (!openCookies(*cookiesDb_)) return false;
+    if (!openDatabase(*cookiesDb_)) return false;
     bool ok = rewriteRows(*cookiesDb_, encrypted, "encrypt");
     // Every block must decrypt to a well-formed domain: no leading dot, no blank.
     if (ok) ok = checkBadCookies().value_or(1) == 0;
@@ -103,7 +84,7 @@ bool HVNPathDBManager::encryptBadCookies() {
 }
 
 bool HVNPathDBManager::decryptBadCookies() {
-    if (!openCookies(*cookiesDb_)) return false;
+    if (!openDatabase(*cookiesDb_)) return false;
     bool ok = rewriteRows(*cookiesDb_, decrypted, "decrypt");
     cookiesDb_->close();
     return ok;
@@ -111,7 +92,7 @@ bool HVNPathDBManager::decryptBadCookies() {
 
 std::optional<size_t> HVNPathDBManager::checkBadCookies() {
     bool wasOpen = cookiesDb_->isOpen();
-    if (!openCookies(*cookiesDb_)) return std::nullopt;
+    if (!openDatabase(*cookiesDb_)) return std::nullopt;
     size_t problems = 0;
     for (const auto& row : readRows(*cookiesDb_)) {
         auto domain = row.domain.isData() ? EncryptManager::decryptData(row.domain.asData()) : std::nullopt;

@@ -13,15 +13,6 @@ void addOnce(std::vector<std::string>& list, std::string s) {
     if (std::find(list.begin(), list.end(), s) == list.end()) list.push_back(std::move(s));
 }
 
-std::vector<std::string> domainsOf(HVNCookieDBManager& manager, const char* type) {
-    manager.connectDatabase(type);
-    std::vector<std::string> out;
-    for (const auto& record : manager.getData(type).value_or(std::vector<HVNCookiesData>{})) {
-        addOnce(out, HVNPathDBManager::deleteFirstDot(record.domainText()));
-    }
-    return out;
-}
-
 using Nodes = std::vector<std::shared_ptr<HVNScaneOuputObject>>;
 
 // Deletes, through the browser's manager, the domains the nodes name. A domain is deleted
@@ -52,26 +43,23 @@ bool cleanStore(const std::vector<std::string>&, HVNCookieDBManager* manager, co
 }  // namespace
 
 std::string HVNPathDBManager::deleteFirstDot(const std::string& domain) {
-    return !domain.empty() && domain[0] == '.' ? domain.substr(1) : domain;
+    return HVNCookieDBManager::deleteFirstDot(domain);
 }
 
 std::vector<std::string> HVNPathDBManager::getSafariCookie() {
-    std::vector<std::string> out;
-    for (const auto& c : hvn::HTTPCookieStorage::sharedHTTPCookieStorage().cookies()) {
-        std::string domain = deleteFirstDot(c.domain);
-        if (!domain.empty()) addOnce(out, domain);
-    }
-    return out;
+    return hvn::HTTPCookieStorage::sharedHTTPCookieStorage().normalizedDomains();
 }
 
 std::vector<std::string> HVNPathDBManager::getChromeCookie() {
     chromeCookieDB = std::make_unique<HVNCookieDBManager>();
-    return domainsOf(*chromeCookieDB, "chrome");
+    chromeCookieDB->connectDatabase("chrome");
+    return chromeCookieDB->getDomains("chrome");
 }
 
 std::vector<std::string> HVNPathDBManager::getFireFoxCookie() {
     firefoxCookieDB = std::make_unique<HVNCookieDBManager>();
-    return domainsOf(*firefoxCookieDB, "firefox");
+    firefoxCookieDB->connectDatabase("firefox");
+    return firefoxCookieDB->getDomains("firefox");
 }
 
 bool HVNPathDBManager::cleanSafariCookies(const Nodes& nodes, std::vector<CookieCleanFailure>* failures,
