@@ -82,6 +82,15 @@ std::string resolveRulePath(const std::string& path) {
     return path;
 }
 
+std::string locateStoredPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::string h = home();
+    if (h != "/" && path.compare(0, h.size(), h) == 0 && (path.size() == h.size() || path[h.size()] == '/')) {
+        return path;
+    }
+    return systemPath(path);
+}
+
 bool isProtectedPath(const std::string& path) {
     if (path.empty()) return true;
     std::string p = normalize(path);

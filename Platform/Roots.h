@@ -21,6 +21,12 @@ std::string homePath(const std::string& relativePath);
 // anything else (empty, relative) is returned as it is.
 std::string resolveRulePath(const std::string& path);
 
+// A path stored in a file that names another file (an alias's target, a launch agent's
+// program, an autostart entry's command): a path inside the home folder stays as it is,
+// any other absolute path is looked up below the system root (systemPath); a relative or
+// empty path is returned as it is.
+std::string locateStoredPath(const std::string& path);
+
 // True for paths the removal service must never remove: the system root, the home
 // folder, and any folder directly inside either of them. Compares lexically after
 // removing "." and ".." components and repeated or trailing slashes.
