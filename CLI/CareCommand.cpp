@@ -226,6 +226,26 @@ json nodeJson(const HVNScaneOuputObjectPtr& n) {
     j["fileSize"] = n->fileSize;
     j["isCheck"] = static_cast<int>(n->isCheck);
     if (!n->cookieDomain.empty()) putFileText(j, "cookieDomain", "cookieDomainBytes", n->cookieDomain);
+    if (!n->countryName.empty()) j["countryName"] = n->countryName;
+    if (n->prePath) putFileText(j, "prePath", "prePathBytes", *n->prePath);
+    if (n->removePaths) {
+        json paths = json::array();
+        json bytes = json::array();
+        bool anyBytes = false;
+        for (const auto& p : *n->removePaths) {
+            paths.push_back(p);
+            auto b = cli::json::base64UnlessUtf8(p);
+            anyBytes = anyBytes || b.has_value();
+            bytes.push_back(b ? json(*b) : json(nullptr));
+        }
+        j["removePaths"] = std::move(paths);
+        if (anyBytes) j["removePathsBytes"] = std::move(bytes);
+    }
+    if (n->isLogin) j["isLogin"] = true;
+    if (n->moulde == HVNModuleInfo::DiskCheck) {
+        j["hasIssue"] = n->hasIssue;
+        j["issueCount"] = n->issueCount;
+    }
     if (n->subObjects && !n->subObjects->empty()) {
         json children = json::array();
         for (const auto& c : *n->subObjects) children.push_back(nodeJson(c));
@@ -234,9 +254,14 @@ json nodeJson(const HVNScaneOuputObjectPtr& n) {
     return j;
 }
 
+// The ticked entries a clean would act on; a disk check that found nothing has nothing to
+// repair.
 int64_t tickedLeaves(const HVNNodeList& items) {
     int64_t n = 0;
-    for (const auto& i : items) n += HVNCommonFunction::getChildrenCnt(i, true);
+    for (const auto& i : items) {
+        if (i->moulde == HVNModuleInfo::DiskCheck && !i->hasIssue) continue;
+        n += HVNCommonFunction::getChildrenCnt(i, true);
+    }
     return n;
 }
 
@@ -386,12 +411,35 @@ public:
         }
     }
 
-    // Looks at the file system once the clean has ended; a cookie is gone when the clean
-    // took its node out of the results (a cookie that could not be removed stays listed).
-    void settle(const std::function<bool(const HVNScaneOuputObjectPtr&)>& stillListed) {
+    // Looks at the file system once the clean has ended. Entries that are not files of
+    // their own are judged by the results: a cookie, a login item or an application to
+    // thin is done when the clean took its node out of the results (one that could not be
+    // done stays listed); the disk check when no issue is left.
+    void settle(const std::function<bool(const HVNScaneOuputObjectPtr&)>& stillListed,
+                const std::function<bool()>& diskCheckFixed) {
         for (auto& e : entries_) {
-            e.gone = e.node ? !stillListed(e.node) : !pathStillThere(e.path);
+            switch (e.kind) {
+                case Kind::Path:
+                    e.gone = !pathStillThere(e.probe);
+                    break;
+                case Kind::Node:
+                    e.gone = !stillListed(e.node);
+                    break;
+                case Kind::DiskCheck:
+                    e.gone = diskCheckFixed();
+                    break;
+            }
             if (!e.gone && e.issue >= 0) issueFixed_[static_cast<size_t>(e.issue)] = false;
+        }
+    }
+    // Marks an entry as not done although the results say so (a thinning that failed
+    // after it was started).
+    void markLeft(const std::string& key) {
+        for (auto& e : entries_) {
+            if (e.path == key && e.gone) {
+                e.gone = false;
+                if (e.issue >= 0) issueFixed_[static_cast<size_t>(e.issue)] = false;
+            }
         }
     }
     int64_t cleanedSize() const {
@@ -421,11 +469,14 @@ public:
     }
 
 private:
+    enum class Kind { Path, Node, DiskCheck };
     struct Entry {
-        std::string path;
+        std::string path;  // what the report names
         int64_t size;
         int issue;
-        HVNScaneOuputObjectPtr node;  // cookies: the node, looked for in the results
+        Kind kind;
+        HVNScaneOuputObjectPtr node;  // Kind::Node: the node, looked for in the results
+        std::string probe;            // Kind::Path: the file whose absence means done
         bool gone = false;
     };
     int newIssue() {
@@ -433,9 +484,32 @@ private:
         return static_cast<int>(issueFixed_.size() - 1);
     }
     void add(const HVNScaneOuputObjectPtr& node, int issue) {
-        const bool cookie = node->moulde == HVNModuleInfo::Cookies || node->moulde == HVNModuleInfo::CookieVirus;
-        entries_.push_back({HVNCleanRules::reportKeyOfNode(*node), node->virusName.empty() ? node->fileSize : 0,
-                            issue, cookie ? node : nullptr});
+        using M = HVNModuleInfo;
+        const int32_t m = node->moulde;
+        const std::string key = HVNCleanRules::reportKeyOfNode(*node);
+        const int64_t size = node->virusName.empty() ? node->fileSize : 0;
+        if (m == M::LanguageFiles && node->removePaths && !node->removePaths->empty()) {
+            // One entry per localisation folder; the application's size goes with its last.
+            const auto& paths = *node->removePaths;
+            for (size_t i = 0; i < paths.size(); ++i) {
+                entries_.push_back({paths[i], i + 1 == paths.size() ? size : 0, issue, Kind::Path, nullptr, paths[i]});
+            }
+            return;
+        }
+        if (m == M::DiskCheck) {
+            if (node->hasIssue) entries_.push_back({key, 0, issue, Kind::DiskCheck, nullptr, {}});
+            return;
+        }
+        const bool byNode = m == M::Cookies || m == M::CookieVirus || m == M::UniversalBinaries ||
+                            (m == M::BrokenLoginItems && node->isLogin);
+        if (byNode) {
+            entries_.push_back({key, size, issue, Kind::Node, node, {}});
+        } else if (m == M::IPhoto && node->prePath) {
+            // The picture is done when its preview took the master's place.
+            entries_.push_back({key, size, issue, Kind::Path, nullptr, *node->prePath});
+        } else {
+            entries_.push_back({key, size, issue, Kind::Path, nullptr, key});
+        }
     }
     std::vector<Entry> entries_;
     std::vector<bool> issueFixed_;
@@ -649,7 +723,8 @@ int runCare(const cli::Args& args) {
             HVNCommonFunction::postCleanNotification();
             bool stopped = gInterrupted.load();
             tally.settle([&manager](const HVNScaneOuputObjectPtr& node) {
-                for (auto category : {HVNCleanCategory::InternetSecurity, HVNCleanCategory::System}) {
+                for (auto category :
+                     {HVNCleanCategory::InternetSecurity, HVNCleanCategory::System, HVNCleanCategory::Disk}) {
                     auto list = manager.queueOf(category).resultFor(node->moulde).value_or(HVNNodeList{});
                     for (const auto& top : list) {
                         if (top == node) return true;
@@ -659,7 +734,7 @@ int runCare(const cli::Args& args) {
                     }
                 }
                 return false;
-            });
+            }, [&manager] { return !manager.hasDickCheckIssue.load(); });
             std::vector<std::string> left = tally.notRemoved();
             // The notice tells what went, not what was selected: an entry that could not be
             // removed is not "cleaned".

@@ -79,7 +79,7 @@ TEST_F(CleanManagerCountsTest, DiskCountsFollowTheDiskCheckAndPhotoRules) {
     EXPECT_EQ(m.hasDiskIssueSelected(), 2 + 1 + 1 + 4);
     EXPECT_EQ(m.allDiskFile(), 2 + 2 + 1 + 3000000);
     EXPECT_EQ(m.allDiskSize(), 105 + 3 + 1500 + 0);
-    EXPECT_EQ(m.allDiskSizeSelected(), 45 + 3 + 1500);  // the photo library counts whole
+    EXPECT_EQ(m.allDiskSizeSelected(), 45 + 3 + 500);  // only the ticked picture counts
 
     checkLast->isCheck = 0;  // only the last disk-check node decides
     EXPECT_EQ(m.allDiskFile(), 5);
@@ -108,7 +108,7 @@ TEST_F(CleanManagerCountsTest, EmptyListsAreDataButNoIssue) {
     EXPECT_EQ(m.internetVirusIssueFileCnt(), 0);
 }
 
-TEST_F(CleanManagerCountsTest, CategoryTicksReachEveryNodeButThePhotoLibrary) {
+TEST_F(CleanManagerCountsTest, CategoryTicksReachEveryNodeThePhotoLibraryIncluded) {
     auto& m = *manager;
     m.setSystemCheck(false);
     EXPECT_EQ(m.allSystemFileSelected(), 0);
@@ -117,12 +117,13 @@ TEST_F(CleanManagerCountsTest, CategoryTicksReachEveryNodeButThePhotoLibrary) {
     EXPECT_EQ(c2->isCheck, 1);
     EXPECT_EQ(m.allSystemFileSelected(), 5);  // c1, c2, L, A, B
 
+    // A disk category turned off must not leave pictures to be replaced.
     m.setDiskCheck(false);
-    EXPECT_EQ(m.hasDiskIssueSelected(), 1);  // the ticked photo node is left as it was
-    EXPECT_EQ(photo1->isCheck, 0);
+    EXPECT_EQ(m.hasDiskIssueSelected(), 0);
+    EXPECT_EQ(m.allDiskSizeSelected(), 0);
     m.setDiskCheck(true);
-    EXPECT_EQ(photo1->isCheck, 0);
-    EXPECT_EQ(m.allDiskFile(), 3 + 2 + 1 + 3000000);
+    EXPECT_EQ(photo1->isCheck, 1);
+    EXPECT_EQ(m.allDiskFile(), 3 + 2 + 2 + 3000000);
 
     m.setInternetVirusCheck(false);
     EXPECT_EQ(m.internetVirusIssueFileCntSelected(), 0);

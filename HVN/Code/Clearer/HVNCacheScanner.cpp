@@ -3,7 +3,9 @@
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
 #include "HVN/Code/Clearer/HVNScanFileOperation.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
+#include "Platform/Bundle.h"
 #include "Platform/NotificationCenter.h"
+#include "Platform/PropertyList.h"
 
 HVNCacheScanner::HVNCacheScanner(bool disc) : isDisc(disc) {}
 
@@ -94,6 +96,13 @@ void HVNCacheScanner::finishScan(HVNNodeList results, int32_t moudle) {
             uint64_t finished = finishTask.fetch_add(1) + 1;
             postDiskCheck = sendNotfication.load() && taskCount.load() == finished + 1;
         }
+        for (const auto& top : results) {
+            if (!top) continue;
+            if (top->moulde == 0) top->moulde = moudle;
+            for (const auto& child : top->children()) {
+                if (child && child->moulde == 0) child->moulde = moudle;
+            }
+        }
         if (moudle == HVNModuleInfo::Trash) {
             data_[moudle] = HVNTrashCleanner::shareTrashCleanner().getTrashesByScanResult(results);
         } else {
@@ -144,4 +153,14 @@ void HVNCacheScanner::readData(const std::function<void(const ResultMap&)>& fn) 
 void HVNCacheScanner::setData(ResultMap data) {
     std::lock_guard<std::mutex> guard(lock_);
     data_ = std::move(data);
+}
+
+hvn::Dictionary HVNCacheScanner::languageInfos() {
+    std::call_once(languageOnce_, [this] {
+        std::string path = hvn::Bundle::pathForResource("Language", "plist");
+        if (path.empty()) return;
+        auto table = hvn::PropertyList::readFile(path);
+        if (table && table->isDictionary()) languageInfos_ = table->asDictionary();
+    });
+    return languageInfos_;
 }

@@ -24,6 +24,7 @@
 #include "HVN/Code/Clearer/HVNScanInputObject.h"
 #include "HVN/Code/Clearer/HVNScanResultDelegate.h"
 #include "Platform/OperationQueue.h"
+#include "Platform/Value.h"
 
 inline constexpr const char* kScanFinishNotification = "SCAN_FINISH_NOTFICATION";
 inline constexpr const char* kDiskCheckNotification = "diskCheck";
@@ -62,7 +63,8 @@ public:
     bool isRunning() const { return runningRuns_.load() > 0; }
 
     // --- Results ---
-    // Stores a result list under its module (the trash list regrouped per trash first).
+    // Stores a result list under its module (the trash list regrouped per trash first);
+    // nodes that carry no module yet are marked with it.
     // Called by the operations on their threads; serialised by the queue's lock.
     void finishScan(HVNNodeList results, int32_t moudle) override;
     // The list of a module, or nullopt when the module has not reported. The nodes are
@@ -80,6 +82,10 @@ public:
     void readData(const std::function<void(const ResultMap&)>& fn) const;
     // Replaces all results (tests, restoring a state).
     void setData(ResultMap data);
+
+    // The language table of the language scan: the bundle's resource "Language" of type
+    // "plist", read on first use (an unreadable table is empty). Any thread.
+    hvn::Dictionary languageInfos();
 
     // --- State of the current run ---
     const bool isDisc;
@@ -106,6 +112,8 @@ private:
     mutable std::mutex lock_;                                  // the results and the task lists
     std::vector<std::shared_ptr<hvn::Operation>> operations_;  // added since the last start
     ResultMap data_;
+    std::once_flag languageOnce_;
+    hvn::Dictionary languageInfos_;
     std::mutex runsMutex_;
     std::vector<std::unique_ptr<Run>> runs_;
     std::atomic<int> runningRuns_{0};

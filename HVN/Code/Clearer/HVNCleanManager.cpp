@@ -235,8 +235,9 @@ bool HVNCleanManager::hasInternetVirusIssue() const {
 void HVNCleanManager::setCategoryCheck(HVNCleanCategory category, bool check) {
     const int8_t state = check ? 1 : 0;
     queueOf(category).editData([&](HVNCacheScanner::ResultMap& data) {
+        // The photo library's entries take the state too: only ticked pictures are
+        // replaced, so a category turned off must leave them alone.
         for (auto& [module, list] : data) {
-            if (category == HVNCleanCategory::Disk && module == M::IPhoto) continue;
             for (const auto& top : list) {
                 top->isCheck = state;
                 for (const auto& child : top->children()) child->isCheck = state;

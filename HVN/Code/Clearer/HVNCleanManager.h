@@ -86,7 +86,7 @@ public:
     int64_t allSystemFileSelected() const;   // ticked leaves
     int64_t allSystemSize() const;           // size of the top nodes
     int64_t allSystemSizeSelected() const;   // size of the ticked top nodes
-    // Disk: module 19 counts by its last node's issueCount; module 10 sizes count whole.
+    // Disk: module 19 counts by its last node's issueCount.
     int64_t hasDiskIssue() const;
     int64_t hasDiskIssueSelected() const;
     // Ticked leaves, a child with removePaths counting its paths; 3,000,000 for a ticked
@@ -98,8 +98,7 @@ public:
     int64_t internetVirusIssueFileCnt() const;          // leaves of every top node
     int64_t internetVirusIssueFileCntSelected() const;  // ticked leaves of every top node
 
-    // --- Ticking (main thread): every top node and every child takes the state; the
-    // disk leaves module 10 as it is ---
+    // --- Ticking (main thread): every top node and every child takes the state ---
     void setSystemCheck(bool check);
     void setDiskCheck(bool check);
     void setInternetVirusCheck(bool check);

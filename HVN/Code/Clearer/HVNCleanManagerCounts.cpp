@@ -141,8 +141,8 @@ int64_t HVNCleanManager::allDiskSizeSelected() const {
     return sumOver(*scanDisk, [](int32_t module, const HVNNodeList& list) {
         int64_t n = 0;
         if (module == M::IPhoto) {
-            // The photo library module is cleaned whole, ticked or not.
-            for (const auto& top : list) n += top->fileSize;
+            // Only the ticked pictures are replaced by their previews.
+            for (const auto& top : list) n += ticked(top) ? top->fileSize : 0;
         } else {
             forEachLeaf(list, [&](const HVNScaneOuputObjectPtr& leaf, bool) {
                 n += ticked(leaf) ? leaf->fileSize : 0;

@@ -341,7 +341,9 @@ std::string HVNCleanRules::reportKeyOfNode(const HVNScaneOuputObject& node) {
         if (auto browser = HVNCookieBrowsers::ofNode(node))
             return std::string(HVNCookieBrowsers::name(*browser)) + " cookies of " + node.cookieDomain;
     }
-    if (node.moulde == 21) return node.filePath();
+    if (node.moulde == 21 || node.moulde == 10) return node.filePath();
+    if (node.moulde == 19) return "Disk Check";
+    if (node.moulde == 18 && node.isLogin) return "Login item " + node.name();
     return pathOfNode(node);
 }
 

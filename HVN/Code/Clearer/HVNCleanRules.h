@@ -119,7 +119,9 @@ public:
     static std::string pathOfNode(const HVNScaneOuputObject& node);
     // What names a node in the report of what was not removed: "<Browser> cookies of
     // <domain>" for a cookie node (modules 4 and 22), the file path of a virus node
-    // (module 21, whose name is the virus name), else pathOfNode.
+    // (module 21, whose name is the virus name) and of a picture (module 10, the master),
+    // "Disk Check" for the disk check, "Login item <name>" for a login item, else
+    // pathOfNode.
     static std::string reportKeyOfNode(const HVNScaneOuputObject& node);
     // The node's path when it may be removed, else empty (see the file comment).
     static std::string removablePathOfNode(const HVNScaneOuputObject& node);
