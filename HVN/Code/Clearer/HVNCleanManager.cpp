@@ -1,10 +1,12 @@
 #include "HVN/Code/Clearer/HVNCleanManager.h"
 
+#include <algorithm>
 #include <map>
 
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "HVN/Code/Clearer/HVNBadCookiesOperation.h"
 #include "HVN/Code/Clearer/HVNCookieOpration.h"
+#include "HVN/Code/Clearer/HVNScanBinariesOperation.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
 #include "HVN/Code/Clearer/HVNVirusOperation.h"
 #include "HVN/Code/Setting/HVNWhiteListVC.h"
@@ -119,6 +121,11 @@ void HVNCleanManager::buildScanSteps() {
         fileScan(systemLogArray, M::SystemLog),
         fileScan(IOSSoftwareArray, M::IOSSoftwareUpdates),
         fileScan(IOSPhotoArray, M::IOSPhotoCache),
+        ScanStep{M::UniversalBinaries,
+                 [this](HVNCacheScanner& q) {
+                     q.addOperation(std::make_shared<HVNScanBinariesOperation>(allAppPath, M::UniversalBinaries,
+                                                                               q.delegate()));
+                 }},
         ScanStep{M::Trash,
                  [](HVNCacheScanner& q) {
                      q.addFileScanTask(HVNTrashCleanner::shareTrashCleanner().getTrashPaths(), M::Trash);
@@ -315,7 +322,13 @@ std::vector<std::string> HVNCleanManager::cleanInternetVirusInApp() {
 void HVNCleanManager::pruneCategory(HVNCleanCategory category) {
     std::map<std::string, std::string> left = lastCleanNotRemoved();
     HVNIsLeft isLeft = [&left](const HVNScaneOuputObject& node) {
-        return left.count(HVNCleanRules::reportKeyOfNode(node)) > 0;
+        if (left.count(HVNCleanRules::reportKeyOfNode(node)) > 0) return true;
+        // A language entry is left while none of its folders went.
+        if (node.removePaths && !node.removePaths->empty()) {
+            return std::all_of(node.removePaths->begin(), node.removePaths->end(),
+                               [&left](const std::string& p) { return left.count(p) > 0; });
+        }
+        return false;
     };
     queueOf(category).editData([&](HVNCacheScanner::ResultMap& data) {
         for (auto& [module, list] : data) {
@@ -377,7 +390,23 @@ void HVNCleanManager::clearCategory(HVNCleanCategory category) {
     if (!stopClear.load() && !failures.empty()) prune = removeFailuresWithPrivileges(failures, notRemoved);
     setNotRemoved(std::move(notRemoved));
     if (prune) pruneCategory(category);
-    // The repair of the disk check after a disk clean joins with the disk check module.
+    if (category == HVNCleanCategory::Disk && !stopClear.load()) repairDiskCheckIfTicked();
+}
+
+bool HVNCleanManager::diskCheckTicked() const {
+    auto list = scanDisk->resultFor(M::DiskCheck);
+    if (!list || list->empty()) return false;
+    const auto& last = list->back();
+    return last && HVNCleanRules::isTicked(*last) && last->hasIssue;
+}
+
+void HVNCleanManager::repairDiskCheckIfTicked() {
+    // Modes are changed only when the user left the disk check's finding ticked.
+    const HVNModuleInfo* info = HVNModuleInfo::find(M::DiskCheck);
+    if (!info || !HVNCommonFunction::checkShouldBeenScaned(info->settingsName)) return;
+    if (!services_.diskCheckHasIssue || !services_.diskCheckHasIssue() || !diskCheckTicked()) return;
+    if (!services_.repairDiskPermission || !services_.repairDiskPermission()) return;
+    hasDickCheckIssue.store(false);
 }
 
 void HVNCleanManager::clearSystemFile() {
@@ -404,6 +433,7 @@ void HVNCleanManager::clearInternetVirus(bool isCleanInternetVirus, bool isClean
     };
 
     bool prune = false;
+    bool repair = false;
     {
         Report report{*this, notRemoved};
         if (isCleanInternetVirus && !stopClear.load()) {
@@ -419,19 +449,23 @@ void HVNCleanManager::clearInternetVirus(bool isCleanInternetVirus, bool isClean
         }
         if (stopClear.load()) return;
         if (isCleanDisk) cleanCategoryInApp(HVNCleanCategory::Disk, failures, notRemoved);
-        if (stopClear.load() || failures.empty()) return;
-        prune = removeFailuresWithPrivileges(failures, notRemoved);
+        if (stopClear.load()) return;
+        repair = isCleanDisk;
+        if (!failures.empty()) prune = removeFailuresWithPrivileges(failures, notRemoved);
     }
-    if (!prune) return;
-    if (isCleanInternetVirus) pruneCategory(HVNCleanCategory::InternetSecurity);
-    if (isCleanSytem) pruneCategory(HVNCleanCategory::System);
-    if (isCleanDisk) pruneCategory(HVNCleanCategory::Disk);
+    if (prune) {
+        if (isCleanInternetVirus) pruneCategory(HVNCleanCategory::InternetSecurity);
+        if (isCleanSytem) pruneCategory(HVNCleanCategory::System);
+        if (isCleanDisk) pruneCategory(HVNCleanCategory::Disk);
+    }
+    // One-click care repairs a ticked disk-check finding as the disk's own clean does: the
+    // care screen counts its problems among the issues it reports fixed.
+    if (repair && !stopClear.load()) repairDiskCheckIfTicked();
 }
 
 void HVNCleanManager::clearStop() {
     stopClear.store(true);
-    // The disk permission tool is stopped here too once the disk check module is part of
-    // the program.
+    if (services_.stopDiskPermissionsTool) services_.stopDiskPermissionsTool();
     if (services_.stopClearSystemFile) services_.stopClearSystemFile();
 }
 

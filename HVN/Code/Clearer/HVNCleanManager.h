@@ -112,7 +112,8 @@ public:
     void clearInternetVirusFile();
     // The selected categories in the order Internet Security, System, Disk, with
     // "clean_internet_virus_finish_notification" and "clean_system_finish_notification"
-    // on the main loop when another part follows; one privileged batch at the end.
+    // on the main loop when another part follows; one privileged batch at the end, then,
+    // with Disk, the repair of a ticked disk-check finding (as clearDiskFile does).
     void clearInternetVirus(bool isCleanInternetVirus, bool isCleanSytem, bool isCleanDisk,
                             bool isCleanPerformanceBoost);
     // Stops a running clean between nodes and the privileged removal. Any thread. A stop
@@ -196,6 +197,11 @@ private:
     void beginClean();
     void setNotRemoved(std::map<std::string, std::string> notRemoved);
     void clearCategory(HVNCleanCategory category);
+    // The disk check's last node is ticked and reports problems.
+    bool diskCheckTicked() const;
+    // After a disk clean: repairs the permissions when the disk check is enabled, found
+    // problems and its finding is ticked; clears hasDickCheckIssue when the repair ran.
+    void repairDiskCheckIfTicked();
     void setCategoryCheck(HVNCleanCategory category, bool check);
 
     HVNCleanServices services_;

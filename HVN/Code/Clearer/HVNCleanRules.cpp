@@ -12,6 +12,7 @@
 #include "HVN/Code/Clearer/HVNCacheScanner.h"
 #include "HVN/Code/Clearer/HVNCleanManager.h"
 #include "HVN/Code/Clearer/HVNCookieBrowser.h"
+#include "HVN/Code/Clearer/HVNLipo.h"
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -265,6 +266,12 @@ HVNCleanServices HVNCleanServices::standard() {
     };
     s.stopClearSystemFile = [] { ReomveFile::stopClearSystemFile(); };
     s.isShredderFile = [] { return HVNCommonFunction::isShredderFile(); };
+    s.startThinning = [](const std::string& executable, const std::string& arch, std::string* reason) {
+        return HVNLipo::startThinning(executable, arch, reason);
+    };
+    s.lipoWithPrivileges = [](const std::vector<std::string>& executables) {
+        return ReomveFile::lipoWithPrivileges(executables);
+    };
     return s;
 }
 
@@ -287,6 +294,47 @@ HVNCleanContext::Outcome HVNCleanContext::remove(const std::string& path,
     if (r.status == hvn::RemovalStatus::Refused) return Outcome::Refused;
     failures_.push_back({path, foundIn});
     return Outcome::Failed;
+}
+
+hvn::RemovalResult HVNCleanContext::replace(const std::string& target, const std::string& withItem) {
+    hvn::RemovalResult r;
+    if (!isSoundPath(target) || !isSoundPath(withItem)) {
+        r.status = hvn::RemovalStatus::Refused;
+        r.error = "Refusing to remove " + target + ": the path is not absolute or holds \".\" or \"..\"";
+    } else if (services_.replaceItem) {
+        r = services_.replaceItem(target, withItem);
+    } else {
+        r.error = "Could not remove " + target + ": no replacement service";
+    }
+    if (!r.removed()) {
+        std::string reason = r.error.empty() ? "Could not remove " + target : r.error;
+        hvn::Log::write(reason);
+        notRemoved_[target] = reason;
+    }
+    return r;
+}
+
+bool HVNCleanContext::thin(const std::string& executable, const std::string& arch, std::string* reason) {
+    if (!isSoundPath(executable)) {
+        if (reason) *reason = "Refusing to thin " + executable + ": the path is not absolute or holds \".\" or \"..\"";
+        return false;
+    }
+    if (!services_.startThinning) {
+        if (reason) *reason = "Could not thin " + executable + ": no thinning service";
+        return false;
+    }
+    return services_.startThinning(executable, arch, reason);
+}
+
+void HVNCleanContext::thinWithPrivileges(const std::vector<std::string>& executables) {
+    if (services_.lipoWithPrivileges) services_.lipoWithPrivileges(executables);
+}
+
+std::map<std::string, std::string> HVNCleanContext::removeLoginItems(const HVNNodeList& nodes) {
+    if (services_.removeBreakLoginItems) return services_.removeBreakLoginItems(nodes);
+    std::map<std::string, std::string> left;
+    for (const auto& n : nodes) left[n->name()] = "Could not remove the login item " + n->name();
+    return left;
 }
 
 bool HVNCleanContext::handOn(const std::string& path) {
@@ -410,10 +458,13 @@ const HVNModuleCleanRule* HVNCleanRules::ruleFor(int32_t module) {
         t[M::Cookies] = cookieRule();
         t[M::Virus] = virusRule();
         t[M::CookieVirus] = badCookieRule();
-        // Joining with their scanners: 8 language files (removePaths of ticked children),
-        // 10 photo library (master replaced by its preview), 13 universal binaries
-        // (thinning, no stop check), 15 and 16 (flat), 18 login items (login list, else
-        // flat, no stop check), 19 (nothing removed; repair after a disk clean).
+        t[M::LanguageFiles] = languageRule();
+        t[M::IPhoto] = photoRule();
+        t[M::UniversalBinaries] = binariesRule();
+        t[M::ShortcutClean] = flatRule();
+        t[M::Leftover] = flatRule();
+        t[M::BrokenLoginItems] = loginItemRule();
+        t[M::DiskCheck] = diskCheckRule();
         return t;
     }();
     auto it = table.find(module);

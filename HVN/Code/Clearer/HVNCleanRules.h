@@ -46,6 +46,23 @@ struct HVNCleanServices {
     std::function<void()> stopClearSystemFile;
     // The shredding setting ("Insight Clean").
     std::function<bool()> isShredderFile;
+    // Replaces target by the file withItem in one rename, both judged by the gate (the
+    // photo library's master and its preview).
+    std::function<hvn::RemovalResult(const std::string& target, const std::string& withItem)> replaceItem;
+    // Starts thinning an executable to one architecture in place (judged by the gate, not
+    // awaited); false with the reason when it was refused or could not start.
+    std::function<bool(const std::string& executable, const std::string& arch, std::string* reason)>
+        startThinning;
+    // Hands executables this process may not change to the privileged route.
+    std::function<bool(const std::vector<std::string>& executables)> lipoWithPrivileges;
+    // Removes broken login items from the login item list; returns name -> reason of those
+    // that could not be removed.
+    std::function<std::map<std::string, std::string>(const HVNNodeList& nodes)> removeBreakLoginItems;
+    // The disk check: whether its last verification found problems, the repair (true when
+    // it ran to the end) and stopping a running verification or repair.
+    std::function<bool()> diskCheckHasIssue;
+    std::function<bool()> repairDiskPermission;
+    std::function<void()> stopDiskPermissionsTool;
 
     // The program's services: ReomveFile and the settings.
     static HVNCleanServices standard();
@@ -63,6 +80,16 @@ public:
           gate_(hvn::RemovalGate::forCurrentRoots()) {}
 
     bool stopRequested() const { return stopClear_.load(); }
+
+    // Replaces target by withItem (see HVNCleanServices::replaceItem). A failure or refusal
+    // is logged and recorded under target in notRemoved(); nothing is handed on.
+    hvn::RemovalResult replace(const std::string& target, const std::string& withItem);
+    // Starts thinning an executable in place; false with the reason otherwise.
+    bool thin(const std::string& executable, const std::string& arch, std::string* reason);
+    // Hands executables to the privileged route (one call, also with none).
+    void thinWithPrivileges(const std::vector<std::string>& executables);
+    // Removes broken login items from the login item list: name -> reason of those left.
+    std::map<std::string, std::string> removeLoginItems(const HVNNodeList& nodes);
 
     enum class Outcome { Removed, Failed, Refused };
     // Removes one path in-process. Removed: the item is gone (also when it had vanished
@@ -143,6 +170,22 @@ public:
     static HVNModuleCleanRule cookieRule();
     // Viruses (module 21): every ticked node's filePath is removed and leaves the list.
     static HVNModuleCleanRule virusRule();
+    // Language files (module 8): each ticked application's removePaths are removed one by
+    // one; an application leaves its language once one of them went; emptied languages
+    // leave the list.
+    static HVNModuleCleanRule languageRule();
+    // Photo library (module 10): each ticked master is replaced by its preview in one
+    // rename; replaced entries leave the list, unticked ones are never touched.
+    static HVNModuleCleanRule photoRule();
+    // Universal binaries (module 13, no stop check): the ticked applications' executables
+    // are thinned in place; those this process may not change go to the privileged route
+    // and stay listed.
+    static HVNModuleCleanRule binariesRule();
+    // Broken login items (module 18, no stop check): ticked login items leave the login
+    // item list and the results; ticked property lists are removed as files.
+    static HVNModuleCleanRule loginItemRule();
+    // Disk check (module 19): nothing is removed; the repair follows the disk clean.
+    static HVNModuleCleanRule diskCheckRule();
     // Bad cookies (module 22): the ticked children of the "Safari", "Firefox" and "Chrome"
     // groups go to that browser's cookie removal, sparing the white-listed domains; the
     // cleaned children leave their groups, groups left empty leave the list.
