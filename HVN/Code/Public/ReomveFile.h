@@ -35,6 +35,14 @@ public:
     static hvn::RemovalResult removeItem(const std::string& path,
                                          const std::optional<hvn::FileIdentity>& foundIn = std::nullopt,
                                          const hvn::RemovalGate* gate = nullptr);
+    // Puts the regular file withItemAtPath in the place of the regular file target in one
+    // rename, so that target is either replaced whole or left untouched. Both paths are put
+    // to the removal gate first; both must be regular files (not links, not folders) on the
+    // same file system, and not the same file. Removed when target now holds what
+    // withItemAtPath held (withItemAtPath is gone); Refused (final, with the reason) for a
+    // path the gate refuses or one that breaks these rules; Missing when either is not
+    // there; Failed, with the system's error text, when the rename itself failed.
+    static hvn::RemovalResult replaceItemAtPath(const std::string& target, const std::string& withItemAtPath);
     // Removes the item when this process may delete it (isDeletableFileAtPath); false,
     // without trying, when it may not, and when anything could not be removed.
     static bool removeFile(const std::string& path);
