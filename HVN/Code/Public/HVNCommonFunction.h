@@ -13,6 +13,8 @@
 #include "HVN/Code/Clearer/HVNScaneOuputObject.h"
 #include "Platform/Value.h"
 
+struct LoginItem;
+
 inline constexpr const char* kCleanFinishNotification = "CLEAN_FINISH_NOTFICATION";
 inline constexpr const char* kAllScanFinishNotification = "ALL_SCAN_FINISH_NOTFICATION";
 inline constexpr const char* kRAMCleanFinishNotification = "RAM_CLEAN_FINISH_NOTFICATION";
@@ -114,6 +116,14 @@ public:
     // Scan requests of the rule category "Broswer Chahe", each path prefixed by the home
     // folder ("%@%@": the stored paths begin with "/").
     static std::vector<HVNScanInputObjectPtr> broswerChahePath();
+
+    // --- Login items (HVNCommonFunction+LoginItems.cpp) ---
+    // A new node with the item's icon, name and isCheck, isLogin YES, and filePath the path
+    // the item resolves to (none for a broken item).
+    static HVNScaneOuputObjectPtr convertLoginItemToScanOutputObj(const LoginItem& item);
+    // A new login item with the node's icon, name and isCheck, and url its filePath (none when
+    // the node names no path of its own, as a broken item's node).
+    static LoginItem convertScanOutputObjToLoginItem(const HVNScaneOuputObject& node);
 };
 
 // NSArray(Language): dictionary membership.
