@@ -270,14 +270,14 @@ TEST_F(CleanManagerCleanTest, PruningDropsTickedEntriesByTheModuleRules) {
         {M::SystemCache, {cacheGroup, emptiedGroup, makeNode("/s", "leaf", 1, 1)}},
         {M::SystemLog, {flatWithChildren, makeNode("/s", "log", 1, -1)}},
         {M::IPhoto, {photo}},
-        {M::UniversalBinaries, {unknown}},
+        {M::BrokenPreferences, {unknown}},
     });
     m.clearDiscObject();
     EXPECT_EQ(*m.scanDiskResultArray(M::SystemCache), HVNNodeList{cacheGroup});
     EXPECT_EQ(cacheGroup->children(), HVNNodeList{keptChild});
     EXPECT_EQ(*m.scanDiskResultArray(M::SystemLog), HVNNodeList{flatWithChildren});
     EXPECT_EQ(*m.scanDiskResultArray(M::IPhoto), HVNNodeList{photo});
-    EXPECT_EQ(*m.scanDiskResultArray(M::UniversalBinaries), HVNNodeList{unknown});
+    EXPECT_EQ(*m.scanDiskResultArray(M::BrokenPreferences), HVNNodeList{unknown});
 }
 
 TEST_F(CleanManagerCleanTest, CombinedCleanPostsBetweenPartsAndHandsOnOneBatch) {

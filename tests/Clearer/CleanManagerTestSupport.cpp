@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -108,6 +109,46 @@ HVNCleanServices FakeRemoval::services() {
     };
     s.stopClearSystemFile = [this] { ++stopCalls; };
     s.isShredderFile = [this] { return shred; };
+    s.replaceItem = [this](const std::string& target, const std::string& with) {
+        hvn::RemovalResult r;
+        if (failing.count(target) || ::rename(with.c_str(), target.c_str()) != 0) {
+            r.error = "Could not remove " + target + ": test failure";
+            return r;
+        }
+        replaced.emplace_back(target, with);
+        r.status = hvn::RemovalStatus::Removed;
+        return r;
+    };
+    s.startThinning = [this](const std::string& executable, const std::string& arch, std::string* reason) {
+        if (thinRefusing.count(executable)) {
+            if (reason) *reason = "Refusing to thin " + executable + ": test refusal";
+            return false;
+        }
+        thinned.emplace_back(executable, arch);
+        return true;
+    };
+    s.lipoWithPrivileges = [this](const std::vector<std::string>& executables) {
+        privilegedThins.push_back(executables);
+        return true;
+    };
+    s.removeBreakLoginItems = [this](const HVNNodeList& nodes) {
+        std::map<std::string, std::string> left;
+        for (const auto& n : nodes) {
+            if (loginFailing.count(n->name())) {
+                left[n->name()] = "test failure";
+            } else {
+                loginRemoved.push_back(n->name());
+            }
+        }
+        return left;
+    };
+    s.diskCheckHasIssue = [this] { return diskIssue; };
+    s.repairDiskPermission = [this] {
+        ++repairs;
+        if (repairResult) diskIssue = false;
+        return repairResult;
+    };
+    s.stopDiskPermissionsTool = [this] { ++diskStops; };
     return s;
 }
 

@@ -79,6 +79,20 @@ struct FakeRemoval {
     bool batchResult = true;
     bool shred = false;
     int stopCalls = 0;
+    // Replacements (target <- with) done with rename(); targets in `failing` fail.
+    std::vector<std::pair<std::string, std::string>> replaced;
+    // Thinnings started (executable, arch), refused ones, and the privileged calls.
+    std::vector<std::pair<std::string, std::string>> thinned;
+    std::set<std::string> thinRefusing;
+    std::vector<std::vector<std::string>> privilegedThins;
+    // Login items removed by name; names in loginFailing stay.
+    std::vector<std::string> loginRemoved;
+    std::set<std::string> loginFailing;
+    // The disk check: its finding, the repairs run and their outcome, the stops.
+    bool diskIssue = false;
+    int repairs = 0;
+    bool repairResult = true;
+    int diskStops = 0;
     std::function<void(const std::string&)> afterRemove;  // called after each removal
 
     HVNCleanServices services();
