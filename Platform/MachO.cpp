@@ -21,7 +21,9 @@ constexpr size_t kThinHeaderSize = 28;
 constexpr size_t kThinHeader64Size = 32;
 constexpr size_t kCopyBufferSize = 1 << 20;
 
-std::string systemText(int error) { return std::system_category().message(error); }
+std::string systemText(int error) {
+    return std::system_category().message(error);
+}
 
 bool fail(std::string* errorText, const std::string& text) {
     if (errorText) *errorText = text;
@@ -41,10 +43,12 @@ uint64_t load64(const uint8_t* p, bool bigEndian) {
     return hi << 32 | lo;
 }
 
-int32_t maskedSubtype(int32_t subtype) { return static_cast<int32_t>(static_cast<uint32_t>(subtype) & ~kSubtypeMask); }
+int32_t maskedSubtype(int32_t subtype) {
+    return static_cast<int32_t>(static_cast<uint32_t>(subtype) & ~kSubtypeMask);
+}
 
-std::optional<Header> parseFat(const uint8_t* bytes, size_t length, uint64_t fileSize, bool is64, bool bigEndian,
-                               std::string* errorText) {
+std::optional<Header> parseFat(const uint8_t* bytes, size_t length, uint64_t fileSize, bool is64,
+                               bool bigEndian, std::string* errorText) {
     const uint32_t count = load32(bytes + 4, bigEndian);
     const uint32_t magic = load32(bytes, true);
     if (count == 0) {
@@ -52,9 +56,10 @@ std::optional<Header> parseFat(const uint8_t* bytes, size_t length, uint64_t fil
         return std::nullopt;
     }
     if (count > kMaxSlices) {
-        fail(errorText, magic == kFatMagic ? "not a Mach-O file (a Java class file, or a corrupt universal header)"
-                                           : "universal header lists too many architectures (" +
-                                                 std::to_string(count) + ")");
+        fail(errorText,
+             magic == kFatMagic
+                 ? "not a Mach-O file (a Java class file, or a corrupt universal header)"
+                 : "universal header lists too many architectures (" + std::to_string(count) + ")");
         return std::nullopt;
     }
     const size_t entrySize = is64 ? kFatArch64Size : kFatArchSize;
@@ -101,7 +106,8 @@ std::optional<Header> parseFat(const uint8_t* bytes, size_t length, uint64_t fil
             return std::nullopt;
         }
         for (const Slice& earlier : header.slices) {
-            if (earlier.cputype == s.cputype && maskedSubtype(earlier.cpusubtype) == maskedSubtype(s.cpusubtype)) {
+            if (earlier.cputype == s.cputype &&
+                maskedSubtype(earlier.cpusubtype) == maskedSubtype(s.cpusubtype)) {
                 fail(errorText, "universal header lists the architecture " + nameOf(s) + " twice");
                 return std::nullopt;
             }
@@ -182,7 +188,8 @@ std::vector<int32_t> Header::cpuTypes() const {
     return types;
 }
 
-std::optional<Header> parseHeader(const uint8_t* bytes, size_t length, uint64_t fileSize, std::string* errorText) {
+std::optional<Header> parseHeader(const uint8_t* bytes, size_t length, uint64_t fileSize,
+                                  std::string* errorText) {
     if (length > fileSize) length = static_cast<size_t>(fileSize);
     if (bytes == nullptr || length < 4) {
         fail(errorText, "not a Mach-O file (too short)");
@@ -233,7 +240,7 @@ std::optional<Header> parseHeader(const uint8_t* bytes, size_t length, uint64_t 
 }
 
 std::optional<Header> readHeader(int fd, std::string* errorText) {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         fail(errorText, systemText(errno));
         return std::nullopt;
@@ -309,7 +316,9 @@ std::string nameOf(int32_t cputype, int32_t cpusubtype) {
     return "unknown(" + std::to_string(cputype) + "," + std::to_string(cpusubtype) + ")";
 }
 
-std::string nameOf(const Slice& slice) { return nameOf(slice.cputype, slice.cpusubtype); }
+std::string nameOf(const Slice& slice) {
+    return nameOf(slice.cputype, slice.cpusubtype);
+}
 
 std::optional<Slice> sliceNamed(const Header& header, const std::string& name) {
     auto arch = architectureNamed(name);
@@ -326,13 +335,14 @@ std::optional<Slice> sliceNamed(const Header& header, const std::string& name) {
 
 // --- Thinning ---
 
-bool thin(const std::string& input, const std::string& name, const std::string& output, std::string* errorText) {
+bool thin(const std::string& input, const std::string& name, const std::string& output,
+          std::string* errorText) {
     if (!architectureNamed(name)) return fail(errorText, "unknown architecture name: " + name);
     if (output.empty()) return fail(errorText, "no output file given");
 
     FileDescriptor in(::open(input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (in.get() < 0) return fail(errorText, input + ": " + systemText(errno));
-    struct stat st{};
+    struct stat st {};
     if (::fstat(in.get(), &st) != 0) return fail(errorText, input + ": " + systemText(errno));
     std::string why;
     auto header = readHeader(in.get(), &why);
@@ -353,14 +363,17 @@ bool thin(const std::string& input, const std::string& name, const std::string& 
         return fail(errorText, text);
     };
 
-    std::vector<uint8_t> buffer(slice->size < kCopyBufferSize ? static_cast<size_t>(slice->size) : kCopyBufferSize);
+    std::vector<uint8_t> buffer(slice->size < kCopyBufferSize ? static_cast<size_t>(slice->size)
+                                                              : kCopyBufferSize);
     uint64_t done = 0;
     while (done < slice->size) {
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), slice->size - done));
         ssize_t got = readFully(in.get(), buffer.data(), chunk, slice->offset + done);
         if (got < 0) return abandon(input + ": " + systemText(errno));
-        if (static_cast<size_t>(got) < chunk) return abandon(input + ": the file became shorter while it was read");
-        if (!writeFully(out.get(), buffer.data(), chunk)) return abandon(temporary + ": " + systemText(errno));
+        if (static_cast<size_t>(got) < chunk)
+            return abandon(input + ": the file became shorter while it was read");
+        if (!writeFully(out.get(), buffer.data(), chunk))
+            return abandon(temporary + ": " + systemText(errno));
         done += chunk;
     }
 

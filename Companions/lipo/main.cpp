@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
         if (a == "-thin" || a == "-output") {
             if (i + 1 >= argc) return usageError("missing argument to " + a);
             if (a == "-thin") {
-                if (!setOperation(Operation::Thin) || !arch.empty()) return usageError("only one operation may be given");
+                if (!setOperation(Operation::Thin) || !arch.empty())
+                    return usageError("only one operation may be given");
                 arch = argv[++i];
                 if (arch.empty()) return usageError("empty architecture name");
             } else {
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
                     std::printf("Architectures in the fat file: %s are: %s\n", input.c_str(),
                                 archNames(*header).c_str());
                 } else {
-                    std::printf("Non-fat file: %s is architecture: %s\n", input.c_str(), archNames(*header).c_str());
+                    std::printf("Non-fat file: %s is architecture: %s\n", input.c_str(),
+                                archNames(*header).c_str());
                 }
             }
             return status;

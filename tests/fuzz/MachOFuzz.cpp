@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(header.has_value() || !error.empty());
     if (header) checkHeader(*header, size);
     // The same bytes as the start of a much longer file, and of a file they do not fill.
-    if (auto longer = MachO::parseHeader(data, size, uint64_t{1} << 40)) checkHeader(*longer, uint64_t{1} << 40);
+    if (auto longer = MachO::parseHeader(data, size, uint64_t{1} << 40))
+        checkHeader(*longer, uint64_t{1} << 40);
     if (size > 0) {
         if (auto shorter = MachO::parseHeader(data, size, size / 2)) checkHeader(*shorter, size / 2);
     }
@@ -95,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(written == std::string(reinterpret_cast<const char*>(data) + chosen->offset, chosen->size));
     } else {
         // Only an unknown CPU type has no name to thin by.
-        struct stat st{};
+        struct stat st {};
         check(name.rfind("unknown(", 0) == 0);
         check(::lstat(out.c_str(), &st) != 0);
     }

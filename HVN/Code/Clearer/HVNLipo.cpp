@@ -40,7 +40,8 @@ Registry& registry() {
 }
 
 std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
     return text;
 }
 
@@ -67,7 +68,7 @@ std::vector<std::string> thinArguments(const std::string& executable, const std:
 
 std::string HVNLipo::toolPath() {
     const std::string system = hvn::Roots::systemPath("/usr/bin/lipo");
-    struct stat st{};
+    struct stat st {};
     if (::stat(system.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(system.c_str(), X_OK) == 0) {
         return system;
     }
@@ -88,7 +89,7 @@ std::string HVNLipo::executableOfBundle(const std::string& bundlePath) {
     std::string path = bundlePath;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     path += "/Contents/MacOS/" + name;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     return path;
 }

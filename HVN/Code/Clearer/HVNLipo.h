@@ -42,7 +42,8 @@ public:
     // executable, and this returns at once. A refusal (gate, link, no such file) or a tool
     // that cannot be started is final: false with the reason. A started tool is reaped on a
     // thread of its own (no zombie is left) and recorded for waitForThinnings().
-    static bool startThinning(const std::string& executable, const std::string& arch, std::string* reason = nullptr);
+    static bool startThinning(const std::string& executable, const std::string& arch,
+                              std::string* reason = nullptr);
 
     struct Failure {
         std::string executable;

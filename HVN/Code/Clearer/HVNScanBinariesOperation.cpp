@@ -91,7 +91,9 @@ int64_t HVNScanBinariesOperation::estimatedSaving(const std::string& executable,
                          error.c_str());
     }
     std::filesystem::remove_all(folder, ec);
-    if (ec) hvn::Log::writef("HVNScanBinariesOperation: cannot remove %s: %s", folder.c_str(), ec.message().c_str());
+    if (ec)
+        hvn::Log::writef("HVNScanBinariesOperation: cannot remove %s: %s", folder.c_str(),
+                         ec.message().c_str());
     return std::max<int64_t>(0, whole - thinned);
 }
 
@@ -106,7 +108,8 @@ void HVNScanBinariesOperation::main() {
 }
 
 void HVNScanBinariesOperation::fileFile() {
-    const std::string machine = machineArchitecture ? *machineArchitecture : HVNCommonFunction::getPCArchitecture();
+    const std::string machine =
+        machineArchitecture ? *machineArchitecture : HVNCommonFunction::getPCArchitecture();
     hvn::Log::writef("machine architecture: %s", machine.c_str());
     const std::vector<int32_t> removable = removableCpuTypes(machine);
     const std::optional<int32_t> machineType = cpuTypeOfMachine(machine);
@@ -124,7 +127,7 @@ void HVNScanBinariesOperation::fileFile() {
         if (!candidate) continue;
 
         const std::string executable = HVNLipo::executableOfBundle(bundle);
-        struct stat st{};
+        struct stat st {};
         if (executable.empty() || ::lstat(executable.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             // The clean thins only a regular file, never through a link.
             hvn::Log::writef("HVNScanBinariesOperation: skipping %s: its executable is not a regular file",

@@ -30,7 +30,8 @@ public:
     static constexpr int32_t kModule = 13;
 
     HVNScanBinariesOperation() = default;
-    HVNScanBinariesOperation(std::vector<std::string> inputObjs, int32_t module, HVNScanResultDelegate* delegate)
+    HVNScanBinariesOperation(std::vector<std::string> inputObjs, int32_t module,
+                             HVNScanResultDelegate* delegate)
         : inputObjs(std::move(inputObjs)), module(module), delegate(delegate) {}
 
     std::vector<std::string> inputObjs;         // application bundle paths, scanned in order
