@@ -26,6 +26,7 @@
 #include "HVN/Code/Clearer/FMDB/FMDatabaseAdditions.h"
 #include "HVN/Code/Clearer/FMDB/FMResultSet.h"
 #include "HVN/Code/Clearer/HVNCleanManager.h"
+#include "HVN/Code/Clearer/HVNLipo.h"
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "Platform/Bundle.h"
@@ -222,7 +223,8 @@ void putFileText(json& j, const char* key, const char* bytesKey, const std::stri
 json nodeJson(const HVNScaneOuputObjectPtr& n) {
     json j;
     putFileText(j, "name", "nameBytes", n->name());
-    putFileText(j, "filePath", "filePathBytes", n->filePath());
+    // A node that stands for no file (a language, a broken login item) has no path.
+    if (!n->dirPath().empty()) putFileText(j, "filePath", "filePathBytes", n->filePath());
     j["fileSize"] = n->fileSize;
     j["isCheck"] = static_cast<int>(n->isCheck);
     if (!n->cookieDomain.empty()) putFileText(j, "cookieDomain", "cookieDomainBytes", n->cookieDomain);
@@ -359,7 +361,7 @@ std::string noticeText(int64_t size, int64_t issues) {
 // The reason of a path that was not removed without the path it starts with
 // ("Refusing to remove <path>: it is a mount point" gives "it is a mount point").
 std::string shortReason(const std::string& path, const std::string& reason) {
-    for (const char* lead : {"Refusing to remove ", "Could not remove "}) {
+    for (const char* lead : {"Refusing to remove ", "Could not remove ", "Refusing to thin ", "Could not thin "}) {
         std::string prefix = std::string(lead) + path + ": ";
         if (reason.rfind(prefix, 0) == 0) return reason.substr(prefix.size());
     }
@@ -735,6 +737,16 @@ int runCare(const cli::Args& args) {
                 }
                 return false;
             }, [&manager] { return !manager.hasDickCheckIssue.load(); });
+            std::map<std::string, std::string> reasons = manager.lastCleanNotRemoved();
+            // The executables are thinned by tools the clean started; what they did is known
+            // once they have ended.
+            for (const auto& failure : HVNLipo::waitForThinnings()) {
+                std::string bundle = failure.executable;
+                size_t at = bundle.rfind("/Contents/MacOS/");
+                if (at != std::string::npos) bundle.resize(at);
+                tally.markLeft(bundle);
+                reasons[bundle] = "Could not thin " + bundle + ": " + failure.reason;
+            }
             std::vector<std::string> left = tally.notRemoved();
             // The notice tells what went, not what was selected: an entry that could not be
             // removed is not "cleaned".
@@ -749,7 +761,6 @@ int runCare(const cli::Args& args) {
                 }
             }
             jclean["stopped"] = stopped;
-            const std::map<std::string, std::string> reasons = manager.lastCleanNotRemoved();
             jclean["notRemoved"] = notRemovedJson(left, reasons);
             if (!opt.json) {
                 if (stopped) {

@@ -6,7 +6,13 @@
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "HVN/Code/Clearer/HVNBadCookiesOperation.h"
 #include "HVN/Code/Clearer/HVNCookieOpration.h"
+#include "HVN/Code/Clearer/HVNAliasCleanOperation.h"
+#include "HVN/Code/Clearer/HVNAppLeftoverCleanner.h"
+#include "HVN/Code/Clearer/HVNBrokenLoginItemOperation.h"
+#include "HVN/Code/Clearer/HVNDiskVerifyOperation.h"
 #include "HVN/Code/Clearer/HVNScanBinariesOperation.h"
+#include "HVN/Code/Clearer/HVNScanLanguageOperation.h"
+#include "HVN/Code/Clearer/HVNScaniPhotoOperation.h"
 #include "HVN/Code/Clearer/HVNTrashCleanner.h"
 #include "HVN/Code/Clearer/HVNVirusOperation.h"
 #include "HVN/Code/Setting/HVNWhiteListVC.h"
@@ -106,8 +112,13 @@ void HVNCleanManager::buildScanSteps() {
         return ScanStep{module,
                         [&requests, module](HVNCacheScanner& q) { q.addFileScanTask(requests, module); }};
     };
-    // Modules whose scanners join later take their places in these lists: System 15, 16
-    // and 18 at the end; Disk 8 after 0, 13 and 10 after 12, 19 at the end.
+    auto relativePaths = [](const std::vector<HVNScanInputObjectPtr>& requests) {
+        std::vector<std::string> out;
+        for (const auto& r : requests) {
+            if (r) out.push_back(r->path);
+        }
+        return out;
+    };
     systemSteps_ = {
         fileScan(browserCache, M::InternetCache),
         ScanStep{M::Cookies,
@@ -115,9 +126,25 @@ void HVNCleanManager::buildScanSteps() {
         fileScan(browserHistory, M::InternetHistory),
         fileScan(browserSession, M::InternetSession), fileScan(userCacheArray, M::UserCache),
         fileScan(userLogArray, M::UserLog),
+        ScanStep{M::ShortcutClean,
+                 [](HVNCacheScanner& q) { q.addOperation(std::make_shared<HVNAliasCleanOperation>(q.delegate())); }},
+        ScanStep{M::Leftover,
+                 [this, relativePaths](HVNCacheScanner& q) {
+                     q.addOperation(
+                         std::make_shared<HVNAppLeftoverCleanner>(q.delegate(), relativePaths(PreferencesArray)));
+                 }},
+        ScanStep{M::BrokenLoginItems,
+                 [this, relativePaths](HVNCacheScanner& q) {
+                     q.addOperation(std::make_shared<HVNBrokenLoginItemOperation>(
+                         q.delegate(), relativePaths(LoginItemsArray)));
+                 }},
     };
     diskSteps_ = {
         fileScan(systemCacheArray, M::SystemCache),
+        ScanStep{M::LanguageFiles,
+                 [](HVNCacheScanner& q) {
+                     q.addOperation(std::make_shared<HVNScanLanguageOperation>(q.languageInfos(), q.delegate()));
+                 }},
         fileScan(systemLogArray, M::SystemLog),
         fileScan(IOSSoftwareArray, M::IOSSoftwareUpdates),
         fileScan(IOSPhotoArray, M::IOSPhotoCache),
@@ -126,11 +153,20 @@ void HVNCleanManager::buildScanSteps() {
                      q.addOperation(std::make_shared<HVNScanBinariesOperation>(allAppPath, M::UniversalBinaries,
                                                                                q.delegate()));
                  }},
+        ScanStep{M::IPhoto,
+                 [this](HVNCacheScanner& q) {
+                     q.addOperation(std::make_shared<HVNScaniPhotoOperation>(iPhoto, q.delegate()));
+                 }},
         ScanStep{M::Trash,
                  [](HVNCacheScanner& q) {
                      q.addFileScanTask(HVNTrashCleanner::shareTrashCleanner().getTrashPaths(), M::Trash);
                  }},
         fileScan(userDownloadArray, M::UserDownloads),
+        ScanStep{M::DiskCheck,
+                 [this](HVNCacheScanner& q) {
+                     q.sendNotfication = true;
+                     q.addOperation(std::make_shared<HVNDiskVerifyOperation>(q.delegate(), &hasDickCheckIssue));
+                 }},
     };
     virusSteps_ = {
         ScanStep{M::Virus,

@@ -18,6 +18,8 @@
 #include "HVN/Code/Public/HVNCommonFunction.h"
 #include "HVN/Code/Public/ReomveFile.h"
 #include "HVN/Code/Setting/HVNWhiteListVC.h"
+#include "HVN/Code/ToolBox/DiskPermissionsTool/DiskPermissionsTool.h"
+#include "HVN/Code/ToolBox/Startup/LoginItemManager.h"
 #include "Platform/Log.h"
 #include "Platform/NotificationCenter.h"
 
@@ -272,6 +274,15 @@ HVNCleanServices HVNCleanServices::standard() {
     s.lipoWithPrivileges = [](const std::vector<std::string>& executables) {
         return ReomveFile::lipoWithPrivileges(executables);
     };
+    s.replaceItem = [](const std::string& target, const std::string& withItem) {
+        return ReomveFile::replaceItemAtPath(target, withItem);
+    };
+    s.removeBreakLoginItems = [](const HVNNodeList& nodes) {
+        return LoginItemManager::share().removeBreakLoginItemFromOuputObjs(nodes);
+    };
+    s.diskCheckHasIssue = [] { return DiskPermissionsTool::shareDiskPermissionsTool().issue(); };
+    s.repairDiskPermission = [] { return DiskPermissionsTool::shareDiskPermissionsTool().repairDiskPermission(); };
+    s.stopDiskPermissionsTool = [] { DiskPermissionsTool::shareDiskPermissionsTool().stop(); };
     return s;
 }
 
