@@ -24,7 +24,8 @@ struct Recorder : HVNScanResultDelegate {
     }
 };
 
-HVNAppItemPtr application(const std::string& name, const std::string& bundleID, const std::string& executable) {
+HVNAppItemPtr application(const std::string& name, const std::string& bundleID,
+                          const std::string& executable) {
     auto item = std::make_shared<HVNAppItem>();
     item->name = name;
     item->bundleID = bundleID;
@@ -35,14 +36,19 @@ HVNAppItemPtr application(const std::string& name, const std::string& bundleID, 
 
 class LeftoverTest : public hvn::test::RootsTest {
 protected:
-    void SetUp() override { hvn::Workspace::setRunningApplicationsForTesting(std::vector<hvn::Workspace::RunningApplication>{}); }
+    void SetUp() override {
+        hvn::Workspace::setRunningApplicationsForTesting(std::vector<hvn::Workspace::RunningApplication>{});
+    }
     void TearDown() override { hvn::Workspace::setRunningApplicationsForTesting(std::nullopt); }
 
     std::string prefs(const std::string& name) const { return roots.home() + "/Library/Preferences/" + name; }
-    std::string systemPrefs(const std::string& name) const { return roots.root() + "/Library/Preferences/" + name; }
+    std::string systemPrefs(const std::string& name) const {
+        return roots.root() + "/Library/Preferences/" + name;
+    }
 
     // The scan over the given rows; the names of what it offers, in order.
-    std::vector<std::string> scan(const HVNAppItemList& apps, std::vector<std::string> rows = {"Library/Preferences"},
+    std::vector<std::string> scan(const HVNAppItemList& apps,
+                                  std::vector<std::string> rows = {"Library/Preferences"},
                                   HVNNodeList* nodes = nullptr) {
         Recorder rec;
         HVNAppLeftoverCleanner op(&rec, std::move(rows));
@@ -69,7 +75,8 @@ TEST_F(LeftoverTest, UnclaimedReverseDomainNamesAreOfferedWithTheirDetails) {
     HVNNodeList nodes;
     // The system folder is listed first (the stack takes the last folder first).
     EXPECT_EQ(scan(someApp, {"Library/Preferences"}, &nodes),
-              (std::vector<std::string>{"org.example.daemon.plist", "com.example.tool.plist", "net.example.Folder"}));
+              (std::vector<std::string>{"org.example.daemon.plist", "com.example.tool.plist",
+                                        "net.example.Folder"}));
     const auto& node = nodes[1];
     EXPECT_EQ(node->dirPath(), roots.home() + "/Library/Preferences");
     EXPECT_EQ(node->filePath(), tool);
@@ -128,9 +135,9 @@ TEST_F(LeftoverTest, CrashReportsOfTheUsersAreOfferedByAnyName) {
 
     HVNAppLeftoverCleanner op(nullptr, {"/Library/Logs/CrashReporter", "~/Library/Preferences", "/"});
     EXPECT_EQ(op.getAppLeftOverPathes(),
-              (std::vector<std::string>{roots.home() + "/Library/Logs/CrashReporter",
-                                        roots.root() + "/Library/Logs/CrashReporter",
-                                        roots.home() + "/Library/Preferences", roots.root() + "/Library/Preferences"}));
+              (std::vector<std::string>{
+                  roots.home() + "/Library/Logs/CrashReporter", roots.root() + "/Library/Logs/CrashReporter",
+                  roots.home() + "/Library/Preferences", roots.root() + "/Library/Preferences"}));
 }
 
 TEST_F(LeftoverTest, WithoutKnownApplicationsNothingIsOffered) {
@@ -171,7 +178,8 @@ TEST_F(LeftoverTest, RunningApplicationsClaimTheirFiles) {
     running.bundleIdentifier = "com.running.Daemon";
     running.bundlePath = "/opt/Daemon.app";
     running.executablePath = "/opt/Daemon.app/Contents/MacOS/daemond";
-    hvn::Workspace::setRunningApplicationsForTesting(std::vector<hvn::Workspace::RunningApplication>{running});
+    hvn::Workspace::setRunningApplicationsForTesting(
+        std::vector<hvn::Workspace::RunningApplication>{running});
     EXPECT_EQ(scan({application("Other", "com.other.Widget", "Widget")}),
               std::vector<std::string>{"com.stopped.Thing2.plist"});
 }

@@ -31,7 +31,8 @@ protected:
 
 TEST_F(PhotoScanTest, PreviewsPairWithTheirMastersInTheFirstLibraryListed) {
     const std::string a = library("A Library");
-    const std::string preview = roots.writeFile(a + "/Previews/2012/05/Event/IMG_1.jpg", std::string(100, 'p'));
+    const std::string preview =
+        roots.writeFile(a + "/Previews/2012/05/Event/IMG_1.jpg", std::string(100, 'p'));
     const std::string master = roots.writeFile(a + "/Masters/2012/05/IMG_1.jpg", std::string(1000, 'm'));
     // No master at the derived path (it sits where the preview's own folder would map).
     roots.writeFile(a + "/Previews/2012/05/Event/IMG_2.jpg", "p");
@@ -47,7 +48,8 @@ TEST_F(PhotoScanTest, PreviewsPairWithTheirMastersInTheFirstLibraryListed) {
     // A link is no preview, and a link to a folder is not walked.
     roots.writeFile(pictures() + "/elsewhere/IMG_5.jpg", "p");
     roots.writeFile(a + "/Masters/2012/05/IMG_5.jpg", "m");
-    ASSERT_EQ(symlink((pictures() + "/elsewhere/IMG_5.jpg").c_str(), (a + "/Previews/2012/05/Event/IMG_5.jpg").c_str()),
+    ASSERT_EQ(symlink((pictures() + "/elsewhere/IMG_5.jpg").c_str(),
+                      (a + "/Previews/2012/05/Event/IMG_5.jpg").c_str()),
               0);
     ASSERT_EQ(symlink(a.c_str(), (a + "/Previews/2012/loop").c_str()), 0);
     // A second library listed later.
@@ -92,13 +94,14 @@ TEST_F(PhotoScanTest, WithoutALibraryTheEmptyResultIsHandedBack) {
 }
 
 TEST_F(PhotoScanTest, TheMasterPathIsTwoLevelsUpInTheMastersFolder) {
-    EXPECT_EQ(HVNScaniPhotoOperation::candidateMasterPath("/L/Previews/2012/05/Event/IMG_1.jpg", "/L/Previews",
-                                                          "/L/Masters"),
+    EXPECT_EQ(HVNScaniPhotoOperation::candidateMasterPath("/L/Previews/2012/05/Event/IMG_1.jpg",
+                                                          "/L/Previews", "/L/Masters"),
               "/L/Masters/2012/05/IMG_1.jpg");
     EXPECT_EQ(HVNScaniPhotoOperation::candidateMasterPath("/L/Previews/a/b.jpg", "/L/Previews", "/L/Masters"),
               "/L/Masters/b.jpg");
-    EXPECT_EQ(HVNScaniPhotoOperation::candidateMasterPath("/L/Previews/Previews.jpg", "/L/Previews", "/L/Masters"),
-              "");
+    EXPECT_EQ(
+        HVNScaniPhotoOperation::candidateMasterPath("/L/Previews/Previews.jpg", "/L/Previews", "/L/Masters"),
+        "");
 }
 
 TEST_F(PhotoScanTest, ACancelledScanReportsNothing) {

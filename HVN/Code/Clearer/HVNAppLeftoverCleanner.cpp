@@ -64,12 +64,14 @@ std::string withoutRootPrefix(std::string path) {
 
 bool isBelow(const std::string& path, const std::string& folder) {
     if (folder.empty() || folder == "/") return false;
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
 }
 
 }  // namespace
 
-HVNAppLeftoverCleanner::HVNAppLeftoverCleanner(HVNScanResultDelegate* delegate, std::vector<std::string> relativePaths)
+HVNAppLeftoverCleanner::HVNAppLeftoverCleanner(HVNScanResultDelegate* delegate,
+                                               std::vector<std::string> relativePaths)
     : delegate(delegate), relativePaths(std::move(relativePaths)) {}
 
 void HVNAppLeftoverCleanner::main() {
@@ -93,14 +95,16 @@ std::vector<std::string> HVNAppLeftoverCleanner::getAppLeftOverPathes() const {
     return folders;
 }
 
-bool HVNAppLeftoverCleanner::matchAppNameWithFile(const std::string& name, const HVNAppItemList& appItems) const {
+bool HVNAppLeftoverCleanner::matchAppNameWithFile(const std::string& name,
+                                                  const HVNAppItemList& appItems) const {
     bool result = false;
     bool pieceFound = false;
     const std::vector<std::string> nameParts = pieces(name);
     for (const auto& app : appItems) {
         if (isCancelled()) return false;
         if (!app) continue;
-        if ((!app->executableString.empty() && HVNCommonFunction::containsIgnoringCase(name, app->executableString)) ||
+        if ((!app->executableString.empty() &&
+             HVNCommonFunction::containsIgnoringCase(name, app->executableString)) ||
             (!app->bundleID.empty() && HVNCommonFunction::containsIgnoringCase(name, app->bundleID)) ||
             (!app->name.empty() && HVNCommonFunction::containsIgnoringCase(app->name, name))) {
             return true;
@@ -174,7 +178,8 @@ void HVNAppLeftoverCleanner::scanAppLeftOver() {
         const std::string F = std::move(stack.back());
         stack.pop_back();
         auto folder = hvn::FileManager::attributesOfItemAtPath(F, nullptr, true);
-        if (!folder || !folder->isDirectory() || !listed.insert({folder->device, folder->inode}).second) continue;
+        if (!folder || !folder->isDirectory() || !listed.insert({folder->device, folder->inode}).second)
+            continue;
         auto names = hvn::FileManager::contentsOfDirectoryAtPath(F);
         hvn::NotificationCenter::defaultCenter().post(kPathUpdateNotification, std::any(F));
         if (!names) continue;

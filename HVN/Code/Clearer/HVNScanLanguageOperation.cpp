@@ -56,7 +56,8 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-HVNScanLanguageOperation::HVNScanLanguageOperation(hvn::Dictionary languageInfos, HVNScanResultDelegate* delegate)
+HVNScanLanguageOperation::HVNScanLanguageOperation(hvn::Dictionary languageInfos,
+                                                   HVNScanResultDelegate* delegate)
     : languageInfos(std::move(languageInfos)), delegate(delegate) {}
 
 void HVNScanLanguageOperation::main() {
@@ -125,7 +126,8 @@ size_t HVNScanLanguageOperation::searchObjectInArray(const std::string& country,
     return kNotFound;
 }
 
-size_t HVNScanLanguageOperation::searchObjectInArrayForName(const std::string& name, const HVNNodeList& array) {
+size_t HVNScanLanguageOperation::searchObjectInArrayForName(const std::string& name,
+                                                            const HVNNodeList& array) {
     for (size_t i = 0; i < array.size(); ++i) {
         if (array[i] && array[i]->name() == name) return i;
     }
@@ -238,7 +240,8 @@ void HVNScanLanguageOperation::scanLanguage() {
                 }
                 if (!e.isDirectory()) return hvn::DirectoryWalker::Visit::Continue;
                 const std::string name(e.name());
-                if (hvn::FileManager::pathExtension(name) != "lproj") return hvn::DirectoryWalker::Visit::Continue;
+                if (hvn::FileManager::pathExtension(name) != "lproj")
+                    return hvn::DirectoryWalker::Visit::Continue;
                 const std::string H = name.substr(0, name.size() - 6);  // without ".lproj"
                 std::optional<std::string> key = languageKeyForFolderName(H);
                 if (!key) return hvn::DirectoryWalker::Visit::Continue;

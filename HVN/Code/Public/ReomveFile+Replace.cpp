@@ -19,12 +19,14 @@ hvn::RemovalResult refused(const std::string& target, const std::string& why) {
 }
 
 // The gate's answer for one of the two paths as a result, or nullopt when it was admitted.
-std::optional<hvn::RemovalResult> unlessAdmitted(const hvn::RemovalGate::Admission& a, const std::string& path) {
+std::optional<hvn::RemovalResult> unlessAdmitted(const hvn::RemovalGate::Admission& a,
+                                                 const std::string& path) {
     switch (a.status()) {
         case Status::Admitted:
             return std::nullopt;
         case Status::Gone:
-            return hvn::RemovalResult{hvn::RemovalStatus::Missing, "Could not replace with " + path + ": it does not exist"};
+            return hvn::RemovalResult{hvn::RemovalStatus::Missing,
+                                      "Could not replace with " + path + ": it does not exist"};
         case Status::Refused:
             return hvn::RemovalResult{hvn::RemovalStatus::Refused, a.reason()};
         case Status::Failed:
@@ -39,11 +41,13 @@ bool isRegular(const hvn::ItemStatus& s) {
 
 }  // namespace
 
-hvn::RemovalResult ReomveFile::replaceItemAtPath(const std::string& target, const std::string& withItemAtPath) {
+hvn::RemovalResult ReomveFile::replaceItemAtPath(const std::string& target,
+                                                 const std::string& withItemAtPath) {
     const hvn::RemovalGate gate = hvn::RemovalGate::forCurrentRoots();
     hvn::RemovalGate::Admission master = gate.admit(target);
     if (auto r = unlessAdmitted(master, target)) {
-        if (r->status == hvn::RemovalStatus::Missing) r->error = "Could not replace " + target + ": it does not exist";
+        if (r->status == hvn::RemovalStatus::Missing)
+            r->error = "Could not replace " + target + ": it does not exist";
         return *r;
     }
     hvn::RemovalGate::Admission preview = gate.admit(withItemAtPath);
@@ -64,10 +68,12 @@ hvn::RemovalResult ReomveFile::replaceItemAtPath(const std::string& target, cons
     auto previewNow = hvn::itemStatusAt(preview.parentFd(), preview.name().c_str());
     if (!masterNow || !previewNow || masterNow->identity != master.entry().identity ||
         previewNow->identity != preview.entry().identity) {
-        return {hvn::RemovalStatus::Failed, "Could not replace " + target + ": it changed while it was checked"};
+        return {hvn::RemovalStatus::Failed,
+                "Could not replace " + target + ": it changed while it was checked"};
     }
 
-    if (::renameat(preview.parentFd(), preview.name().c_str(), master.parentFd(), master.name().c_str()) != 0) {
+    if (::renameat(preview.parentFd(), preview.name().c_str(), master.parentFd(), master.name().c_str()) !=
+        0) {
         const int error = errno;
         if (error == EXDEV) return refused(target, withItemAtPath + " lies on another file system");
         return {hvn::RemovalStatus::Failed,
