@@ -12,7 +12,9 @@ namespace hvn {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -92,7 +94,8 @@ std::optional<DesktopEntry> DesktopEntry::parse(std::string_view bytes, std::str
             line.group = group;
         } else {
             size_t eq = stripped.find('=');
-            if (eq == std::string_view::npos) return fail(lineError(number, "neither a key, a group nor a comment"));
+            if (eq == std::string_view::npos)
+                return fail(lineError(number, "neither a key, a group nor a comment"));
             std::string_view key = trim(stripped.substr(0, eq));
             if (!isValidKey(key)) return fail(lineError(number, "a key that is not valid"));
             if (group.empty()) return fail(lineError(number, "a key before the first group"));
@@ -171,7 +174,8 @@ bool DesktopEntry::hasGroup(const std::string& group) const {
 std::vector<std::string> DesktopEntry::keys(const std::string& group) const {
     std::vector<std::string> out;
     for (const auto& l : lines_) {
-        if (l.kind == LineKind::Entry && l.group == group && std::find(out.begin(), out.end(), l.key) == out.end()) {
+        if (l.kind == LineKind::Entry && l.group == group &&
+            std::find(out.begin(), out.end(), l.key) == out.end()) {
             out.push_back(l.key);
         }
     }
@@ -307,10 +311,18 @@ std::string DesktopEntry::escapeValue(std::string_view value) {
     for (size_t i = 0; i < value.size(); ++i) {
         char c = value[i];
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
             case ' ':
                 if (i == 0 || i + 1 == value.size()) {
                     out += "\\s";
@@ -318,7 +330,8 @@ std::string DesktopEntry::escapeValue(std::string_view value) {
                     out += ' ';
                 }
                 break;
-            default: out += c;
+            default:
+                out += c;
         }
     }
     return out;
@@ -334,11 +347,21 @@ std::string DesktopEntry::unescapeValue(std::string_view raw) {
         }
         char next = raw[i + 1];
         switch (next) {
-            case 's': out += ' '; break;
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case '\\': out += '\\'; break;
+            case 's':
+                out += ' ';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case '\\':
+                out += '\\';
+                break;
             default:
                 out += '\\';
                 out += next;
@@ -352,18 +375,22 @@ namespace DesktopExec {
 
 namespace {
 
-bool isFieldCode(char c) { return std::strchr("fFuUickdDnNvm", c) != nullptr && c != '\0'; }
+bool isFieldCode(char c) {
+    return std::strchr("fFuUickdDnNvm", c) != nullptr && c != '\0';
+}
 
 // Characters the specification reserves: an argument holding one is written in quotes.
-bool isReserved(char c) { return std::strchr(" \t\n\"'\\><~|&;$*?#()`", c) != nullptr && c != '\0'; }
+bool isReserved(char c) {
+    return std::strchr(" \t\n\"'\\><~|&;$*?#()`", c) != nullptr && c != '\0';
+}
 
 }  // namespace
 
 std::optional<std::vector<std::string>> split(std::string_view exec, std::string* errorText) {
     std::vector<std::string> args;
     std::string word;
-    bool inWord = false;    // something of the current word has been seen
-    bool hasText = false;   // the word holds a character or a quoted part (not field codes only)
+    bool inWord = false;   // something of the current word has been seen
+    bool hasText = false;  // the word holds a character or a quoted part (not field codes only)
     bool quoted = false;
     for (size_t i = 0; i < exec.size(); ++i) {
         char c = exec[i];
@@ -421,13 +448,15 @@ std::optional<std::string> program(const std::vector<std::string>& arguments) {
         if (eq == std::string::npos || eq == 0) return false;
         for (size_t i = 0; i < eq; ++i) {
             char c = a[i];
-            bool ok = c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (i > 0 && c >= '0' && c <= '9');
+            bool ok = c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                      (i > 0 && c >= '0' && c <= '9');
             if (!ok) return false;
         }
         return true;
     };
     size_t i = 0;
-    bool env = !arguments.empty() && (arguments[0] == "env" || arguments[0] == "/usr/bin/env" || arguments[0] == "/bin/env");
+    bool env = !arguments.empty() &&
+               (arguments[0] == "env" || arguments[0] == "/usr/bin/env" || arguments[0] == "/bin/env");
     if (env) {
         ++i;
         while (i < arguments.size() && arguments[i].size() > 1 && arguments[i][0] == '-') {

@@ -36,7 +36,8 @@ std::optional<LaunchdJob> LaunchdJob::parse(const std::string& bytes) {
     return job;
 }
 
-LaunchdJob::ReadStatus LaunchdJob::readFile(const std::string& path, LaunchdJob* job, std::string* errorText) {
+LaunchdJob::ReadStatus LaunchdJob::readFile(const std::string& path, LaunchdJob* job,
+                                            std::string* errorText) {
     auto failure = [&](ReadStatus status, const std::string& reason) {
         if (errorText) *errorText = path + ": " + reason;
         return status;

@@ -60,13 +60,17 @@ std::optional<struct ::stat> lstatOf(const std::string& path) {
     return st;
 }
 
-bool existsNoFollow(const std::string& path) { return lstatOf(path).has_value(); }
+bool existsNoFollow(const std::string& path) {
+    return lstatOf(path).has_value();
+}
 
 FileIdentity identityOf(const struct ::stat& st) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-std::string errnoText(int e) { return std::strerror(e); }
+std::string errnoText(int e) {
+    return std::strerror(e);
+}
 
 // An entry is no login item when it is hidden or switched off for GNOME.
 bool isSwitchedOff(const DesktopEntry& entry) {
@@ -105,7 +109,8 @@ std::optional<std::string> writeTemporary(int dirFd, const std::string& fileName
         int fd = ::openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            if (errorText) *errorText = "Could not create a file beside " + fileName + ": " + errnoText(errno);
+            if (errorText)
+                *errorText = "Could not create a file beside " + fileName + ": " + errnoText(errno);
             return std::nullopt;
         }
         bool ok = true;
@@ -260,9 +265,12 @@ std::optional<std::string> writeUnderFreeName(
         }
         if (existsNoFollow(path) || ((n > 1 || !shadowSystem) && existsInSystemFolders(candidate))) continue;
         switch (writeNew(candidate, text, errorText)) {
-            case WriteResult::Written: return candidate;
-            case WriteResult::Exists: continue;
-            case WriteResult::Failed: return std::nullopt;
+            case WriteResult::Written:
+                return candidate;
+            case WriteResult::Exists:
+                continue;
+            case WriteResult::Failed:
+                return std::nullopt;
         }
     }
     if (errorText) *errorText = "No free name for " + fileName + " in " + userFolder();
@@ -320,7 +328,8 @@ std::optional<std::string> locateProgram(const std::string& program) {
         if (dir[0] != '/') continue;
         std::string candidate = Roots::locateStoredPath(Roots::normalize(dir)) + "/" + program;
         struct ::stat st {};
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111)) return candidate;
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111))
+            return candidate;
     }
     return std::nullopt;
 }
@@ -433,7 +442,8 @@ std::optional<std::string> add(const std::string& programPath, std::string* erro
     file.setValue(kMain, "Name", FileManager::displayNameAtPath(programPath));
     file.setValue(kMain, "Exec", DesktopExec::quoteArgument(executable));
     file.setValue(kMain, kHalvornOrderKey, std::to_string(nextOrder()));
-    std::string base = sanitizedBase(UniformType::deletingPathExtension(UniformType::lastPathComponent(programPath)));
+    std::string base =
+        sanitizedBase(UniformType::deletingPathExtension(UniformType::lastPathComponent(programPath)));
     return writeUnderFreeName(base + kSuffix, file.serialize(), false, errorText);
 }
 
@@ -447,9 +457,10 @@ std::optional<std::string> restore(const RemovedEntry& removed, std::string* err
     file->removeKey(kMain, "Hidden");
     file->removeKey(kMain, "X-GNOME-Autostart-enabled");
     file->setValue(kMain, kHalvornOrderKey, std::to_string(nextOrder()));
-    std::string fileName = hasDesktopSuffix(removed.fileName) && removed.fileName.find('/') == std::string::npos
-                               ? removed.fileName
-                               : sanitizedBase(removed.fileName) + kSuffix;
+    std::string fileName =
+        hasDesktopSuffix(removed.fileName) && removed.fileName.find('/') == std::string::npos
+            ? removed.fileName
+            : sanitizedBase(removed.fileName) + kSuffix;
     // The user file of that name may be what hid the entry: a file that is no login item.
     auto takeOver = [](const std::string& candidate) -> std::optional<FileIdentity> {
         const std::string path = userFolder() + "/" + candidate;
@@ -466,7 +477,8 @@ bool setHidden(const AutostartEntry& entry, bool hidden, std::string* errorText)
     auto current = currentEntry(entry, errorText);
     if (!current) return false;
     current->setBoolean(kMain, kHalvornHiddenKey, hidden);
-    if (entry.isUserEntry) return replaceExisting(entry.filePath, entry.identity, current->serialize(), errorText);
+    if (entry.isUserEntry)
+        return replaceExisting(entry.filePath, entry.identity, current->serialize(), errorText);
     return writeNew(entry.fileName, current->serialize(), errorText) == WriteResult::Written;
 }
 

@@ -40,24 +40,24 @@ inline constexpr const char* kHalvornHiddenKey = "X-Halvorn-Hidden";
 inline constexpr const char* kHalvornOrderKey = "X-Halvorn-Order";
 
 struct AutostartEntry {
-    std::string fileName;     // "name.desktop"
-    std::string filePath;     // the file that defines the entry
+    std::string fileName;      // "name.desktop"
+    std::string filePath;      // the file that defines the entry
     bool isUserEntry = false;  // filePath lies in the user's folder
     // The user's file shadows a system file of the same name (removing the user's file alone
     // would bring that one back).
     bool shadowsSystemEntry = false;
-    FileIdentity identity;    // of filePath when listed (the file itself, a link not followed)
-    std::string displayName;  // Name, else the file name without ".desktop"
-    std::string command;      // Exec, unescaped
+    FileIdentity identity;               // of filePath when listed (the file itself, a link not followed)
+    std::string displayName;             // Name, else the file name without ".desktop"
+    std::string command;                 // Exec, unescaped
     std::optional<std::string> program;  // the program word of Exec
     // The program located: an absolute path located with Roots::locateStoredPath, a bare name
     // searched in the PATH folders below the system root, a relative path below the home
     // folder; nullopt when nothing (or only a dangling link) is there: a broken entry.
     std::optional<std::string> target;
-    std::string icon;   // Icon as written
-    bool hidden = false;  // X-Halvorn-Hidden
+    std::string icon;              // Icon as written
+    bool hidden = false;           // X-Halvorn-Hidden
     std::optional<int64_t> order;  // X-Halvorn-Order
-    std::string contents;  // the file's text when listed
+    std::string contents;          // the file's text when listed
 
     bool isBroken() const { return !target.has_value(); }
 };

@@ -65,8 +65,8 @@ protected:
         return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n";
     }
 
-    HVNNodeList scan(LoginItemManager& manager, std::vector<std::string> rows = {"Library/LaunchAgents",
-                                                                                 "Library/LaunchDaemons"}) {
+    HVNNodeList scan(LoginItemManager& manager,
+                     std::vector<std::string> rows = {"Library/LaunchAgents", "Library/LaunchDaemons"}) {
         Recorder rec;
         HVNBrokenLoginItemOperation op(&rec, std::move(rows), &manager);
         op.main();
@@ -90,19 +90,22 @@ TEST_F(BrokenLoginItemTest, FoldersAreTheHomesCopyThenTheSystemsForEachRow) {
     HVNBrokenLoginItemOperation op(nullptr, {"Library/LaunchAgents", "/Library/LaunchDaemons", "~/Odd", ""},
                                    &manager);
     EXPECT_EQ(op.getLoginItemPathes(),
-              (std::vector<std::string>{roots.home() + "/Library/LaunchAgents", roots.root() + "/Library/LaunchAgents",
-                                        roots.home() + "/Library/LaunchDaemons",
-                                        roots.root() + "/Library/LaunchDaemons", roots.home() + "/Odd",
-                                        roots.root() + "/Odd"}));
+              (std::vector<std::string>{
+                  roots.home() + "/Library/LaunchAgents", roots.root() + "/Library/LaunchAgents",
+                  roots.home() + "/Library/LaunchDaemons", roots.root() + "/Library/LaunchDaemons",
+                  roots.home() + "/Odd", roots.root() + "/Odd"}));
 }
 
 TEST_F(BrokenLoginItemTest, JobsWhoseProgramIsGoneAreReported) {
     program("/usr/local/bin/present");
     program("/usr/bin/onpath");
     const std::string mine = roots.writeFile(roots.home() + "/bin/mine", "x");
-    job(agents() + "/com.example.deleted.plist", {{"ProgramArguments", hvn::Array{"/usr/local/bin/deleted", "-d"}}});
-    job(agents() + "/com.example.present.plist", {{"ProgramArguments", hvn::Array{"/usr/local/bin/present", "-d"}}});
-    job(agents() + "/com.example.binary.plist", {{"Program", "/usr/local/bin/present"}}, hvn::PlistFormat::Binary);
+    job(agents() + "/com.example.deleted.plist",
+        {{"ProgramArguments", hvn::Array{"/usr/local/bin/deleted", "-d"}}});
+    job(agents() + "/com.example.present.plist",
+        {{"ProgramArguments", hvn::Array{"/usr/local/bin/present", "-d"}}});
+    job(agents() + "/com.example.binary.plist", {{"Program", "/usr/local/bin/present"}},
+        hvn::PlistFormat::Binary);
     job(agents() + "/com.example.home.plist", {{"Program", mine}});
     job(agents() + "/com.example.bare.plist", {{"ProgramArguments", hvn::Array{"onpath"}}});
     job(agents() + "/com.example.baregone.plist", {{"ProgramArguments", hvn::Array{"notthere"}}});
@@ -119,10 +122,11 @@ TEST_F(BrokenLoginItemTest, JobsWhoseProgramIsGoneAreReported) {
 
     LoginItemManager manager;
     auto results = scan(manager);
-    EXPECT_EQ(names(results), (std::vector<std::string>{"com.example.baregone.plist", "com.example.corrupt.plist",
-                                                        "com.example.dangling.plist", "com.example.deleted.plist",
-                                                        "com.example.emptyargs.plist",
-                                                        "com.example.noprogram.plist", "com.example.daemon.plist"}));
+    EXPECT_EQ(names(results),
+              (std::vector<std::string>{"com.example.baregone.plist", "com.example.corrupt.plist",
+                                        "com.example.dangling.plist", "com.example.deleted.plist",
+                                        "com.example.emptyargs.plist", "com.example.noprogram.plist",
+                                        "com.example.daemon.plist"}));
     const auto& node = results[3];
     EXPECT_EQ(node->dirPath(), agents());
     EXPECT_EQ(node->filePath(), agents() + "/com.example.deleted.plist");
@@ -148,7 +152,8 @@ TEST_F(BrokenLoginItemTest, FolderActionsLinksAndSpecialFilesAreNeverReported) {
 
 TEST_F(BrokenLoginItemTest, AJobTheStartupToolSwitchedOffIsNotBroken) {
     program("/usr/local/bin/tool");
-    job(agents() + "/com.example.off.plist", {{"ProgramArguments", hvn::Array{"/usr/local/bin/tool/disable", "-x"}}});
+    job(agents() + "/com.example.off.plist",
+        {{"ProgramArguments", hvn::Array{"/usr/local/bin/tool/disable", "-x"}}});
     job(agents() + "/com.example.offgone.plist", {{"Program", "/usr/local/bin/gone/disable"}});
     LoginItemManager manager;
     EXPECT_EQ(names(scan(manager)), (std::vector<std::string>{"com.example.offgone.plist"}));
@@ -156,7 +161,8 @@ TEST_F(BrokenLoginItemTest, AJobTheStartupToolSwitchedOffIsNotBroken) {
 
 TEST_F(BrokenLoginItemTest, BrokenLoginItemsComeFirst) {
     program("/usr/bin/tool");
-    roots.writeFile(roots.home() + "/.config/autostart/gone.desktop", entry("Gone App", "/opt/gone/app --tray"));
+    roots.writeFile(roots.home() + "/.config/autostart/gone.desktop",
+                    entry("Gone App", "/opt/gone/app --tray"));
     roots.writeFile(roots.home() + "/.config/autostart/ok.desktop", entry("Fine", "tool"));
     job(agents() + "/com.example.deleted.plist", {{"Program", "/usr/local/bin/deleted"}});
     LoginItemManager manager;
@@ -203,7 +209,8 @@ TEST_F(BrokenLoginItemTest, AnUnreadableListNamesNoProgram) {
         LoginItemManager manager;
         HVNBrokenLoginItemOperation op(&rec, {"Library/LaunchAgents"}, &manager);
         op.main();
-        return rec.calls == 1 && rec.results.size() == 1 && rec.results[0]->name() == "com.example.secret.plist"
+        return rec.calls == 1 && rec.results.size() == 1 &&
+                       rec.results[0]->name() == "com.example.secret.plist"
                    ? 0
                    : 1;
     });

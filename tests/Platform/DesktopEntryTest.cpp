@@ -128,8 +128,9 @@ TEST(DesktopEntryTest, BadInputIsAnErrorWithItsLine) {
         EXPECT_NE(error.find(c.where), std::string::npos) << error;
     }
     // The longest line allowed still reads.
-    EXPECT_TRUE(DesktopEntry::parse("[Desktop Entry]\nN=" + std::string(DesktopEntry::kMaxLineLength - 2, 'x'))
-                    .has_value());
+    EXPECT_TRUE(
+        DesktopEntry::parse("[Desktop Entry]\nN=" + std::string(DesktopEntry::kMaxLineLength - 2, 'x'))
+            .has_value());
 }
 
 TEST(DesktopEntryTest, ReadFileRefusesLargeAndSpecialFiles) {
@@ -180,8 +181,8 @@ TEST(DesktopExecTest, ProgramSkipsEnvAndAssignments) {
 }
 
 TEST(DesktopExecTest, QuotedArgumentsSplitBackToThemselves) {
-    const std::vector<std::string> args = {"/opt/My App/run", "plain", "", "a\"b", "$HOME", "back\\slash",
-                                           "50%", "tab\there", "`cmd`", "semi;colon"};
+    const std::vector<std::string> args = {"/opt/My App/run", "plain", "",          "a\"b",  "$HOME",
+                                           "back\\slash",     "50%",   "tab\there", "`cmd`", "semi;colon"};
     std::string line;
     for (const auto& a : args) line += (line.empty() ? "" : " ") + Exec::quoteArgument(a);
     // Through the file too: the value escapes apply on top of the Exec quoting.

@@ -18,7 +18,9 @@ std::string plist(const hvn::Value& v, hvn::PlistFormat f = hvn::PlistFormat::XM
     return hvn::PropertyList::serialize(v, f);
 }
 
-hvn::Value job(hvn::Dictionary d) { return hvn::Value(std::move(d)); }
+hvn::Value job(hvn::Dictionary d) {
+    return hvn::Value(std::move(d));
+}
 
 }  // namespace
 
@@ -31,7 +33,8 @@ TEST(LaunchdJobTest, ProgramIsProgramElseTheFirstArgument) {
         {{{"ProgramArguments", hvn::Array{"/usr/bin/a", "-x"}}}, "/usr/bin/a"},
         {{{"Program", "/usr/bin/b"}}, "/usr/bin/b"},
         // launchd execs Program; argv[0] is then only the name the program sees.
-        {{{"Program", "/usr/bin/real"}, {"ProgramArguments", hvn::Array{"shown-name", "-x"}}}, "/usr/bin/real"},
+        {{{"Program", "/usr/bin/real"}, {"ProgramArguments", hvn::Array{"shown-name", "-x"}}},
+         "/usr/bin/real"},
         {{{"Program", ""}, {"ProgramArguments", hvn::Array{"/usr/bin/c"}}}, "/usr/bin/c"},
         {{{"ProgramArguments", hvn::Array{}}, {"Program", "/usr/bin/d"}}, "/usr/bin/d"},
         {{{"ProgramArguments", hvn::Array{}}}, std::nullopt},
@@ -47,7 +50,8 @@ TEST(LaunchdJobTest, ProgramIsProgramElseTheFirstArgument) {
             EXPECT_EQ(j->executable(), c.expected) << plist(job(c.dict));
         }
     }
-    auto j = LaunchdJob::parse(plist(job({{"Label", "com.example.sync"}, {"ProgramArguments", hvn::Array{"/a", 3}}})));
+    auto j = LaunchdJob::parse(
+        plist(job({{"Label", "com.example.sync"}, {"ProgramArguments", hvn::Array{"/a", 3}}})));
     ASSERT_TRUE(j);
     EXPECT_EQ(j->label, "com.example.sync");
     EXPECT_EQ(j->programArguments, (std::vector<std::string>{"/a", ""}));
@@ -89,7 +93,8 @@ TEST(LaunchdJobTest, ReadFileTellsLinksSpecialFilesAndCorruptLists) {
     EXPECT_NE(error.find("larger than"), std::string::npos);
 
     if (hvn::test::canRunAsNobody()) {
-        const std::string secret = roots.writeFile(dir + "/secret.plist", plist(job({{"Program", "/bin/true"}})));
+        const std::string secret =
+            roots.writeFile(dir + "/secret.plist", plist(job({{"Program", "/bin/true"}})));
         ::chmod(secret.c_str(), 0600);
         ::chmod(roots.base().c_str(), 0755);
         ::chmod(dir.c_str(), 0755);

@@ -53,7 +53,8 @@ protected:
         ::chmod(p.c_str(), 0755);
         return p;
     }
-    static std::string entry(const std::string& name, const std::string& exec, const std::string& extra = "") {
+    static std::string entry(const std::string& name, const std::string& exec,
+                             const std::string& extra = "") {
         return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
     }
     std::vector<std::string> names() const {
@@ -102,7 +103,9 @@ TEST_F(LoginItemsTest, UserEntriesWinOverSystemOnesAndHiddenOnesAreNoLoginItems)
 TEST_F(LoginItemsTest, UnreadableAndExeclessEntriesAreSkippedWithALogLine) {
     program("/usr/bin/tool");
     roots.writeFile(user("noexec.desktop"), "[Desktop Entry]\nName=NoExec\n");
-    roots.writeFile(user("junk.desktop"), std::string("\x7f" "ELF\0\0\1", 7));
+    roots.writeFile(user("junk.desktop"), std::string("\x7f"
+                                                      "ELF\0\0\1",
+                                                      7));
     roots.writeFile(system("junk.desktop"), entry("Shadowed by junk", "tool"));
     roots.writeFile(user("ok.desktop"), entry("OK", "tool"));
     hvn::test::LogLines log;
@@ -145,8 +148,9 @@ TEST_F(LoginItemsTest, XdgConfigHomeAndConfigDirsChooseTheFolders) {
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     ::setenv("XDG_CONFIG_DIRS", "/etc/first:relative:/etc/second", 1);
     EXPECT_EQ(LoginItems::userFolder(), config + "/autostart");
-    EXPECT_EQ(LoginItems::systemFolders(), (std::vector<std::string>{roots.root() + "/etc/first/autostart",
-                                                                     roots.root() + "/etc/second/autostart"}));
+    EXPECT_EQ(LoginItems::systemFolders(),
+              (std::vector<std::string>{roots.root() + "/etc/first/autostart",
+                                        roots.root() + "/etc/second/autostart"}));
     roots.writeFile(config + "/autostart/x.desktop", entry("From XDG home", "tool"));
     roots.writeFile(roots.root() + "/etc/first/autostart/y.desktop", entry("First", "tool"));
     roots.writeFile(roots.root() + "/etc/second/autostart/y.desktop", entry("Second", "tool"));
@@ -267,7 +271,8 @@ TEST_F(LoginItemsTest, RemovingAUserEntryThatShadowsASystemOneHidesItInPlace) {
 
 TEST_F(LoginItemsTest, ALinkedEntryIsReplacedNotWrittenThrough) {
     program("/usr/bin/tool");
-    const std::string shared = roots.writeFile(roots.root() + "/usr/share/applications/t.desktop", entry("T", "tool"));
+    const std::string shared =
+        roots.writeFile(roots.root() + "/usr/share/applications/t.desktop", entry("T", "tool"));
     roots.makeDir(roots.home() + "/.config/autostart");
     ASSERT_EQ(::symlink(shared.c_str(), user("t.desktop").c_str()), 0);
     auto list = LoginItems::list();

@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(again->serialize() == text);
     check(again->groups() == entry->groups());
     for (const auto& group : entry->groups()) {
-        for (const auto& key : entry->keys(group)) check(again->value(group, key) == entry->value(group, key));
+        for (const auto& key : entry->keys(group))
+            check(again->value(group, key) == entry->value(group, key));
     }
     if (auto exec = entry->value(kMain, "Exec")) checkExec(*exec);
 

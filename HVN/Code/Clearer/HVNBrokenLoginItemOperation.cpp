@@ -116,7 +116,8 @@ void HVNBrokenLoginItemOperation::scanBrokenLoginItems() {
             hvn::LaunchdJob job;
             std::string error;
             auto status = hvn::LaunchdJob::readFile(path, &job, &error);
-            if (status == hvn::LaunchdJob::ReadStatus::NotRegular || status == hvn::LaunchdJob::ReadStatus::Missing) {
+            if (status == hvn::LaunchdJob::ReadStatus::NotRegular ||
+                status == hvn::LaunchdJob::ReadStatus::Missing) {
                 continue;
             }
             bool broken = true;

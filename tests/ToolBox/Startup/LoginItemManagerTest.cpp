@@ -206,9 +206,8 @@ TEST_F(LoginItemManagerTest, AddRemoveAndHasMyApp) {
     LoginItemManager manager;
     EXPECT_FALSE(manager.hasMyApp());
     int posted = 0;
-    hvn::ObservationToken token =
-        hvn::NotificationCenter::defaultCenter().addObserver(kLoginItemUpdateNotification,
-                                                            [&](const hvn::Notification&) { ++posted; });
+    hvn::ObservationToken token = hvn::NotificationCenter::defaultCenter().addObserver(
+        kLoginItemUpdateNotification, [&](const hvn::Notification&) { ++posted; });
     ASSERT_TRUE(manager.addItem(app, true));
     EXPECT_EQ(posted, 1);
     EXPECT_EQ(names(manager.loginData()), (std::vector<std::string>{"Halvorn"}));

@@ -58,14 +58,17 @@ std::string pathOfURL(const std::string& url) {
 
 std::string iconOf(const hvn::AutostartEntry& entry) {
     struct ::stat st {};
-    if (!entry.icon.empty() && entry.icon[0] == '/' && ::stat(entry.icon.c_str(), &st) == 0) return entry.icon;
+    if (!entry.icon.empty() && entry.icon[0] == '/' && ::stat(entry.icon.c_str(), &st) == 0)
+        return entry.icon;
     if (entry.target) return hvn::BundleInfo::iconPath(*entry.target);
     return entry.filePath;
 }
 
 }  // namespace
 
-LoginItemManager::LoginItemManager() { loadData(); }
+LoginItemManager::LoginItemManager() {
+    loadData();
+}
 
 LoginItemManager& LoginItemManager::share() {
     static LoginItemManager* manager = new LoginItemManager();
@@ -90,7 +93,9 @@ std::string LoginItemManager::myAppName() {
     return bundle.empty() || name.empty() ? "Halvorn" : name;
 }
 
-void LoginItemManager::loadData() { onlyLoadData(); }
+void LoginItemManager::loadData() {
+    onlyLoadData();
+}
 
 void LoginItemManager::onlyLoadData() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -128,7 +133,8 @@ std::vector<LoginItem> LoginItemManager::allLoginData() {
     return out;
 }
 
-bool LoginItemManager::removeAt(size_t index, hvn::LoginItems::RemovedEntry* removed, std::string* errorText) {
+bool LoginItemManager::removeAt(size_t index, hvn::LoginItems::RemovedEntry* removed,
+                                std::string* errorText) {
     if (!hvn::LoginItems::remove(snapshot_[index], removed, errorText)) return false;
     snapshot_.erase(snapshot_.begin() + static_cast<std::ptrdiff_t>(index));
     data_.erase(data_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -246,7 +252,9 @@ bool LoginItemManager::addItem(const std::string& path) {
     return false;
 }
 
-bool LoginItemManager::addItemWithURL(const std::string& url) { return addItem(pathOfURL(url)); }
+bool LoginItemManager::addItemWithURL(const std::string& url) {
+    return addItem(pathOfURL(url));
+}
 
 bool LoginItemManager::addItem(const std::string& path, bool update) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -275,7 +283,8 @@ std::vector<LoginItem> LoginItemManager::scanBreakLoginItem() {
     return out;
 }
 
-std::map<std::string, std::string> LoginItemManager::removeBreakLoginItem(const std::vector<LoginItem>& items) {
+std::map<std::string, std::string> LoginItemManager::removeBreakLoginItem(
+    const std::vector<LoginItem>& items) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     onlyLoadData();
     std::map<std::string, std::string> failures;
@@ -288,7 +297,8 @@ std::map<std::string, std::string> LoginItemManager::removeBreakLoginItem(const 
             }
         }
         if (index == kNotFound) {
-            hvn::Log::writef("The login item %s is no longer broken, or gone: not removed", item.name.c_str());
+            hvn::Log::writef("The login item %s is no longer broken, or gone: not removed",
+                             item.name.c_str());
             failures[item.name] = "The login item " + item.name + " is no longer broken";
             continue;
         }
@@ -301,7 +311,8 @@ std::map<std::string, std::string> LoginItemManager::removeBreakLoginItem(const 
     return failures;
 }
 
-std::map<std::string, std::string> LoginItemManager::removeBreakLoginItemFromOuputObjs(const HVNNodeList& nodes) {
+std::map<std::string, std::string> LoginItemManager::removeBreakLoginItemFromOuputObjs(
+    const HVNNodeList& nodes) {
     std::vector<LoginItem> items;
     for (const auto& node : nodes) {
         if (node) items.push_back(HVNCommonFunction::convertScanOutputObjToLoginItem(*node));
@@ -314,7 +325,8 @@ bool LoginItemManager::setItemHidden(size_t index, bool hidden) {
     if (index >= snapshot_.size()) return false;
     std::string error;
     bool ok = hvn::LoginItems::setHidden(snapshot_[index], hidden, &error);
-    if (!ok) hvn::Log::writef("Cannot change the login item %s: %s", data_[index].name.c_str(), error.c_str());
+    if (!ok)
+        hvn::Log::writef("Cannot change the login item %s: %s", data_[index].name.c_str(), error.c_str());
     // The entry's file is a new one now: the snapshot must follow.
     onlyLoadData();
     return ok;
