@@ -408,11 +408,11 @@ DiskPermissionsTool::CommandEnd DiskPermissionsTool::waitForCommand(const std::f
         while (running_) {
             if (shouldStop) {
                 ended_.wait_for(lock, std::chrono::milliseconds(kPollMilliseconds));
-                if (running_ && !userCancelled_.load() && shouldStop()) {
-                    lock.unlock();
-                    stop();
-                    lock.lock();
-                }
+                if (!running_ || userCancelled_.load()) continue;
+                // The question may look at the tool: it is asked without the lock.
+                lock.unlock();
+                if (shouldStop()) stop();
+                lock.lock();
             } else {
                 ended_.wait(lock);
             }

@@ -59,7 +59,8 @@ public:
     // line feeds into N pieces: N < 4 is no problem (issue NO, issueStr empty, issueCount 0);
     // otherwise issue YES, issueStr holds pieces 2 to N-2, each followed by a line feed, and
     // issueCount is N-3 (the start line, the closing line and the empty rest are not
-    // problems). shouldStop, when given, is asked while waiting; a true answer stops the
+    // problems). shouldStop, when given, is asked on the waiting thread every tenth of a
+    // second (without the tool's lock, so it may read the tool); a true answer stops the
     // utility as stop() does. Returns true only when the verification ran to its end: the
     // utility started, exited with status 0 and was not stopped (a failed verification
     // still counts as no problem, but must not be taken as a clean check).
