@@ -66,11 +66,21 @@ std::string escapeForLine(std::string_view bytes) {
         if (length == 1) {
             const char c = bytes[i];
             switch (c) {
-                case '\\': out += "\\\\"; break;
-                case '"': out += "\\\""; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
                 default:
                     if (cp < 0x20 || cp == 0x7F) {
                         appendHexByte(out, static_cast<unsigned char>(c));
@@ -93,13 +103,26 @@ std::string escapeForLine(std::string_view bytes) {
 std::string modeString(mode_t mode) {
     std::string s(10, '-');
     switch (mode & S_IFMT) {
-        case S_IFDIR: s[0] = 'd'; break;
-        case S_IFLNK: s[0] = 'l'; break;
-        case S_IFIFO: s[0] = 'p'; break;
-        case S_IFSOCK: s[0] = 's'; break;
-        case S_IFCHR: s[0] = 'c'; break;
-        case S_IFBLK: s[0] = 'b'; break;
-        default: break;
+        case S_IFDIR:
+            s[0] = 'd';
+            break;
+        case S_IFLNK:
+            s[0] = 'l';
+            break;
+        case S_IFIFO:
+            s[0] = 'p';
+            break;
+        case S_IFSOCK:
+            s[0] = 's';
+            break;
+        case S_IFCHR:
+            s[0] = 'c';
+            break;
+        case S_IFBLK:
+            s[0] = 'b';
+            break;
+        default:
+            break;
     }
     const char* letters = "rwxrwxrwx";
     for (int i = 0; i < 9; ++i) {

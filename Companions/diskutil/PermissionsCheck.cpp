@@ -90,7 +90,8 @@ void raiseDescriptorLimit() {
 
 class Checker {
 public:
-    Checker(const PermissionsOptions& options, FILE* out, FILE* err) : options_(options), out_(out), err_(err) {}
+    Checker(const PermissionsOptions& options, FILE* out, FILE* err)
+        : options_(options), out_(out), err_(err) {}
 
     PermissionsOutcome run() {
         raiseDescriptorLimit();
@@ -122,8 +123,8 @@ public:
         while (!stack_.empty()) {
             Pending next = std::move(stack_.back());
             stack_.pop_back();
-            const int fd = ::openat(next.parent->fd, next.name.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int fd =
+                ::openat(next.parent->fd, next.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             next.parent.reset();
             if (fd < 0) {
                 skipped(next.path, std::strerror(errno));
@@ -200,7 +201,8 @@ private:
 
     bool isPrivateKey(int dirFd, const std::string& name) {
         if ((name.rfind("id_", 0) == 0 && !endsWith(name, ".pub")) || name == "identity") return true;
-        const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd =
+            ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) return false;
         struct stat st {};
         std::string head;
@@ -265,7 +267,8 @@ private:
     // Mends one item; nullptr when it was mended, else why not.
     const char* repairItem(int dirFd, const char* name, const Item& item, bool changeOwner, mode_t safe) {
         const bool isFolder = S_ISDIR(item.mode);
-        if (!isFolder && item.links > 1 && item.uid != owner_) return "it has other hard links, left as it is";
+        if (!isFolder && item.links > 1 && item.uid != owner_)
+            return "it has other hard links, left as it is";
         if (changeOwner && !options_.mayChown) return "changing the owner needs administrator rights";
         const int fd = *name ? ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC)
                              : ::openat(dirFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -273,12 +276,14 @@ private:
         Descriptor holder(fd);
         struct stat st {};
         if (::fstat(fd, &st) != 0) return std::strerror(errno);
-        if (st.st_dev != item.device || st.st_ino != item.inode || (st.st_mode & S_IFMT) != (item.mode & S_IFMT)) {
+        if (st.st_dev != item.device || st.st_ino != item.inode ||
+            (st.st_mode & S_IFMT) != (item.mode & S_IFMT)) {
             return "it changed while being checked";
         }
         mode_t wanted = safe;
         if (changeOwner) {
-            if (::fchownat(fd, "", owner_, static_cast<gid_t>(-1), AT_EMPTY_PATH) != 0) return std::strerror(errno);
+            if (::fchownat(fd, "", owner_, static_cast<gid_t>(-1), AT_EMPTY_PATH) != 0)
+                return std::strerror(errno);
             // The kernel drops set-user-ID and set-group-ID bits on a change of owner; they must
             // not come back with the new owner.
             if (!isFolder) wanted &= ~mode_t{S_ISUID | S_ISGID};

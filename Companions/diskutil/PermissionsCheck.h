@@ -33,16 +33,16 @@
 namespace diskutil {
 
 struct PermissionsOptions {
-    std::string home;      // the home folder (an absolute path)
-    bool repair = false;   // mend what is found
-    bool mayChown = false; // repairs may change owners (running as root)
+    std::string home;       // the home folder (an absolute path)
+    bool repair = false;    // mend what is found
+    bool mayChown = false;  // repairs may change owners (running as root)
 };
 
 struct PermissionsOutcome {
-    bool started = false;   // false: the home folder could not be opened (error written)
-    long problems = 0;      // problem lines written
-    long repaired = 0;      // problems mended
-    long notRepaired = 0;   // problems left as they are
+    bool started = false;  // false: the home folder could not be opened (error written)
+    long problems = 0;     // problem lines written
+    long repaired = 0;     // problems mended
+    long notRepaired = 0;  // problems left as they are
 };
 
 // Walks the tree, writing one line per problem to `out` (and, when repairing, one line per

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <limits.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

@@ -64,7 +64,8 @@ int info(const std::vector<std::string>& args) {
         lookup = real;
         std::free(real);
     }
-    std::optional<diskutil::VolumeInfo> volume = diskutil::volumeForPath(*table, lookup, "/dev/disk/by-label");
+    std::optional<diskutil::VolumeInfo> volume =
+        diskutil::volumeForPath(*table, lookup, "/dev/disk/by-label");
     if (!volume) {
         std::fprintf(stderr, "Could not find disk: %s\n", diskutil::escapeForLine(path).c_str());
         return 1;

@@ -44,7 +44,8 @@ uid_t ownerOf(const std::string& path) {
 
 class DiskutilTest : public RootsTest {
 protected:
-    hvn::ProcessResult run(const std::vector<std::string>& args, std::optional<std::string> input = std::nullopt) {
+    hvn::ProcessResult run(const std::vector<std::string>& args,
+                           std::optional<std::string> input = std::nullopt) {
         hvn::ProcessOptions options;
         options.standardInput = std::move(input);
         return hvn::Process::run(kDiskutil, args, options);
@@ -126,8 +127,8 @@ TEST_F(DiskutilTest, CleanHomeGivesTheStartAndClosingLinesOnly) {
     file(".ssh/id_ed25519.pub", 0644);
     ::chmod(h(".ssh").c_str(), 0700);
     file(".ssh/id_ed25519", 0600);
-    folder("shared-tmp", 01777);                // sticky folders may be world-writable
-    file("team/notes", 0664);                   // the group is root's private group
+    folder("shared-tmp", 01777);  // sticky folders may be world-writable
+    file("team/notes", 0664);     // the group is root's private group
     ASSERT_EQ(::symlink("/etc/passwd", h("link").c_str()), 0);
 
     hvn::ProcessResult r = verify();
@@ -158,8 +159,10 @@ TEST_F(DiskutilTest, ProblemLinesForOpenModesForeignOwnersAndPrivateFiles) {
         "Permissions differ on \"" + home + "/public\"; should be drwxrwxr-x ; they are drwxrwxrwx .",
         "Permissions differ on \"" + home + "/.ssh/deploy\"; should be -rw------- ; they are -rw-r----- .",
         "Permissions differ on \"" + home + "/.ssh/id_rsa\"; should be -rw------- ; they are -rw-r--r-- .",
-        "Permissions differ on \"" + home + "/Documents/group\"; should be -rw-r--r-- ; they are -rw-rw-r-- .",
-        "Permissions differ on \"" + home + "/Documents/open.txt\"; should be -rw-rw-r-- ; they are -rw-rw-rw- .",
+        "Permissions differ on \"" + home +
+            "/Documents/group\"; should be -rw-r--r-- ; they are -rw-rw-r-- .",
+        "Permissions differ on \"" + home +
+            "/Documents/open.txt\"; should be -rw-rw-r-- ; they are -rw-rw-rw- .",
         "User differs on \"" + home + "/Documents/theirs\"; should be 0; user is 65534.",
         "Permissions verification complete",
     };
@@ -297,7 +300,8 @@ TEST_F(DiskutilTest, AsAUserUnreadableFoldersAreSkippedAndOwnersLeft) {
         std::vector<std::string> got = lines(r.output);
         if (!r.succeeded()) return 10;
         if (r.errorOutput.find("Skipped \"" + h("closed") + "\"") == std::string::npos) return 11;
-        if (r.output.find("User differs on \"" + rootOwned + "\"; should be 65534; user is 0.") == std::string::npos)
+        if (r.output.find("User differs on \"" + rootOwned + "\"; should be 65534; user is 0.") ==
+            std::string::npos)
             return 12;
         if (r.output.find("administrator rights") == std::string::npos) return 13;
         if (r.output.find("Repaired \"" + open + "\".") == std::string::npos) return 14;

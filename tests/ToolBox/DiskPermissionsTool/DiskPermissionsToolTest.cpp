@@ -33,7 +33,9 @@ std::string slurp(const std::string& path) {
 
 struct Recorder : HVNScanResultDelegate {
     std::vector<std::pair<HVNNodeList, int32_t>> calls;
-    void finishScan(HVNNodeList results, int32_t moudle) override { calls.emplace_back(std::move(results), moudle); }
+    void finishScan(HVNNodeList results, int32_t moudle) override {
+        calls.emplace_back(std::move(results), moudle);
+    }
 };
 
 class DiskPermissionsToolTest : public hvn::test::RootsTest {
@@ -105,7 +107,8 @@ TEST_F(DiskPermissionsToolTest, IdentifierComesFromThePipeAndCommandsGetAnArgume
     EXPECT_EQ(args("info"), (std::vector<std::string>{"info", "-plist", "/"}));
 
     tool.verifyDiskPermission();
-    EXPECT_EQ(args("verifyPermissions"), (std::vector<std::string>{"verifyPermissions", tool.deskIdentifier()}));
+    EXPECT_EQ(args("verifyPermissions"),
+              (std::vector<std::string>{"verifyPermissions", tool.deskIdentifier()}));
     EXPECT_FALSE(fs::exists(dir_ + "/pwned"));
     EXPECT_FALSE(fs::exists(roots.base() + "/injected"));
     EXPECT_FALSE(fs::exists("injected"));
@@ -138,11 +141,11 @@ TEST_F(DiskPermissionsToolTest, ProblemLinesFollowTheLineCount) {
 }
 
 TEST_F(DiskPermissionsToolTest, AQuestionIsAnsweredAndNotCounted) {
-    DiskPermissionsTool tool(utility(
-        "printf 'Verify the disk? (y/N) '\n"
-        "read answer\n"
-        "printf '%s' \"$answer\" > \"$D/answer\"\n"
-        "printf 'Started\\nP1\\nDone\\n'"));
+    DiskPermissionsTool tool(
+        utility("printf 'Verify the disk? (y/N) '\n"
+                "read answer\n"
+                "printf '%s' \"$answer\" > \"$D/answer\"\n"
+                "printf 'Started\\nP1\\nDone\\n'"));
     EXPECT_TRUE(tool.verifyDiskPermission());
     EXPECT_EQ(slurp(dir_ + "/answer"), "y");
     EXPECT_TRUE(tool.issue());
@@ -198,8 +201,7 @@ protected:
             "printf '%s' \"$answer\" > \"$D/answer\"\n"
             "[ \"$answer\" = y ] || exit 1\n"
             "printf 'Started repair permissions on disk %s\\n' \"$2\"\n" +
-            afterAnswer +
-            "\nprintf 'Permissions repair complete\\n'");
+            afterAnswer + "\nprintf 'Permissions repair complete\\n'");
     }
 };
 
@@ -244,7 +246,8 @@ TEST_F(RepairTest, StartRepairReturnsAtOnceAndTheNextCommandWaitsForIt) {
     // execDiscCommand waits for the repair first, then runs (and waits for) its own command.
     EXPECT_TRUE(tool.execDiscCommand("repairPermissions", false));
     EXPECT_EQ(slurp(dir_ + "/answer"), "y");
-    EXPECT_EQ(tool.issueStr(), "Started repair permissions on disk fake0s1\nR1\nPermissions repair complete\n");
+    EXPECT_EQ(tool.issueStr(),
+              "Started repair permissions on disk fake0s1\nR1\nPermissions repair complete\n");
 }
 
 // --- The scan operation ---

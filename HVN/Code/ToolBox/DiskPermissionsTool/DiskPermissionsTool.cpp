@@ -140,7 +140,8 @@ bool DiskPermissionsTool::repairDiskPermission() {
     CommandEnd end = waitForCommand({});
     if (userCancelled_.load()) return false;
     if (!end.exited || end.exitStatus != 0) {
-        hvn::Log::writef("DiskPermissionsTool: the permission repair did not complete (status %d)", end.exitStatus);
+        hvn::Log::writef("DiskPermissionsTool: the permission repair did not complete (status %d)",
+                         end.exitStatus);
         return false;
     }
     setIssue(false);
@@ -234,7 +235,8 @@ bool DiskPermissionsTool::startCommand(const std::string& command) {
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         lock.unlock();
-        hvn::Log::writef("DiskPermissionsTool: could not run %s: %s", utilityPath_.c_str(), std::strerror(rc));
+        hvn::Log::writef("DiskPermissionsTool: could not run %s: %s", utilityPath_.c_str(),
+                         std::strerror(rc));
         closeAll();
         return false;
     }
@@ -319,7 +321,8 @@ void DiskPermissionsTool::readOutput(pid_t pid, int outFd, int errFd) {
         if (outFd < 0 && errFd < 0) break;
         // The utility may have ended while something it started still holds the pipes.
         siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid) {
             if (outFd >= 0) drain(outFd, true);
             if (errFd >= 0) drain(errFd, false);
             break;

@@ -116,10 +116,10 @@ private:
     std::string issueStr_;
     std::string pendingLine_;  // a partial last line of the output
     int64_t issueCount_ = 0;
-    pid_t localTask_ = -1;     // the running utility (its process group), -1 when none
-    bool running_ = false;     // a command's reader has not yet finished
+    pid_t localTask_ = -1;  // the running utility (its process group), -1 when none
+    bool running_ = false;  // a command's reader has not yet finished
     bool reaped_ = true;
-    int inputFd_ = -1;         // the utility's standard input, until the question is answered
+    int inputFd_ = -1;  // the utility's standard input, until the question is answered
     CommandEnd lastEnd_;
     std::thread reader_;
 
