@@ -101,7 +101,6 @@ private:
     // Waits for the running command's end (see verifyDiskPermission for shouldStop).
     CommandEnd waitForCommand(const std::function<bool()>& shouldStop);
     void readOutput(pid_t pid, int outFd, int errFd);
-    void endOfOutput();
     void answerQuestion();
     void joinReader();
 
