@@ -73,10 +73,16 @@ uint32_t le32(Bytes b, size_t at) {
 uint32_t be32(Bytes b, size_t at) {
     return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | uint32_t(b[at + 3]);
 }
-uint16_t be16(Bytes b, size_t at) { return uint16_t(b[at] << 8 | b[at + 1]); }
+uint16_t be16(Bytes b, size_t at) {
+    return uint16_t(b[at] << 8 | b[at + 1]);
+}
 
-std::string text(Bytes b) { return std::string(reinterpret_cast<const char*>(b.data()), b.size()); }
-Bytes bytesOf(const std::string& s) { return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
+std::string text(Bytes b) {
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+}
+Bytes bytesOf(const std::string& s) {
+    return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
 
 // Texts from file systems may hold any byte; a log line shows control bytes escaped.
 std::string forLog(const std::string& s) {
@@ -190,11 +196,13 @@ std::optional<Bytes> bookmarkSection(Bytes bytes, std::string* error) {
         }
         return bytes.subspan(base);
     }
-    if (bytes.size() >= 16 && std::memcmp(bytes.data(), "book", 4) == 0 && le32(bytes, 8) == kBookmarkMarker) {
+    if (bytes.size() >= 16 && std::memcmp(bytes.data(), "book", 4) == 0 &&
+        le32(bytes, 8) == kBookmarkMarker) {
         uint32_t total = le32(bytes, 4);
         uint32_t header = le32(bytes, 12);
         if (total > bytes.size()) {
-            fail(error, hvn::format("bookmark truncated: %u bytes declared, %zu present", total, bytes.size()));
+            fail(error,
+                 hvn::format("bookmark truncated: %u bytes declared, %zu present", total, bytes.size()));
             return std::nullopt;
         }
         if (header < 16 || uint64_t(header) + 4 > total) {
@@ -310,7 +318,8 @@ std::optional<Record> parseBookmarkData(Bytes bytes, std::string* error) {
         record.bootVolume = v && v->type == kTypeTrue;
         if (v && v->type != kTypeTrue && v->type != kTypeFalse && !v->payload.empty()) {
             // Some writers keep the flag as an integer.
-            record.bootVolume = std::any_of(v->payload.begin(), v->payload.end(), [](uint8_t b) { return b != 0; });
+            record.bootVolume =
+                std::any_of(v->payload.begin(), v->payload.end(), [](uint8_t b) { return b != 0; });
         }
     }
     return record;
@@ -335,7 +344,8 @@ std::optional<Record> parseAlisRecord(Bytes bytes, std::string* error) {
         return std::nullopt;
     }
     if (recordSize > bytes.size()) {
-        fail(error, hvn::format("alias record truncated: %u bytes declared, %zu present", recordSize, bytes.size()));
+        fail(error,
+             hvn::format("alias record truncated: %u bytes declared, %zu present", recordSize, bytes.size()));
         return std::nullopt;
     }
     const Bytes rec = bytes.first(recordSize);
@@ -479,7 +489,9 @@ std::optional<AppleDoubleEntries> parseAppleDouble(Bytes bytes, std::string* err
     return entries;
 }
 
-bool finderInfoMarksAlias(Bytes finderInfo) { return finderInfo.size() >= 10 && (finderInfo[8] & 0x80) != 0; }
+bool finderInfoMarksAlias(Bytes finderInfo) {
+    return finderInfo.size() >= 10 && (finderInfo[8] & 0x80) != 0;
+}
 
 // --- Files ---
 
@@ -648,8 +660,9 @@ std::vector<std::string> volumeCandidates(const Record& record) {
     auto add = [&](const std::string& p) {
         if (isDirectoryNoFollow(p) && seen.insert(p).second) out.push_back(p);
     };
-    const bool uuidIsPlain = !record.volumeUUID.empty() && record.volumeUUID.size() <= 64 &&
-                             record.volumeUUID.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos;
+    const bool uuidIsPlain =
+        !record.volumeUUID.empty() && record.volumeUUID.size() <= 64 &&
+        record.volumeUUID.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos;
     if (uuidIsPlain) {
         for (const auto& p : mountsWithUUID(record.volumeUUID)) add(p);
     }
@@ -764,7 +777,8 @@ Resolution resolve(const std::string& path) {
         struct ::stat st;
         if (::lstat(current.c_str(), &st) != 0) return failWith(current + ": " + std::strerror(errno));
         if (hop == kMaxChainHops) {
-            return failWith(hvn::format("alias chain longer than %d aliases (at %s)", kMaxChainHops, current.c_str()));
+            return failWith(
+                hvn::format("alias chain longer than %d aliases (at %s)", kMaxChainHops, current.c_str()));
         }
         if (!seen.emplace(st.st_dev, st.st_ino).second) return failWith("alias loop at " + current);
         bool isAlias = false;

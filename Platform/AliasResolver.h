@@ -34,10 +34,10 @@ inline constexpr size_t kMaxAliasBytes = 16u << 20;
 struct Record {
     enum class Kind { Bookmark, Classic };
     Kind kind = Kind::Bookmark;
-    std::string path;        // the stored absolute target path ("/" joined components)
-    std::string volumePath;  // mount point of the target's volume on the machine it was made on, or ""
-    std::string volumeName;  // or ""
-    std::string volumeUUID;  // or "" (bookmarks only)
+    std::string path;         // the stored absolute target path ("/" joined components)
+    std::string volumePath;   // mount point of the target's volume on the machine it was made on, or ""
+    std::string volumeName;   // or ""
+    std::string volumeUUID;   // or "" (bookmarks only)
     bool bootVolume = false;  // the bookmark says the volume was the start-up disk
 };
 

@@ -71,7 +71,8 @@ protected:
         return hvn::test::writeDataForkAlias(path, home("/Documents/was-here-" + std::to_string(++counter_)));
     }
     std::string valid(const std::string& path) {
-        return hvn::test::writeDataForkAlias(path, file(home("/Documents/target-" + std::to_string(++counter_))));
+        return hvn::test::writeDataForkAlias(path,
+                                             file(home("/Documents/target-" + std::to_string(++counter_))));
     }
     Recorder scan(const std::function<void(HVNAliasCleanOperation&)>& before = {}) {
         Recorder rec;
@@ -92,8 +93,8 @@ TEST_F(AliasCleanTest, ReportsBrokenAliasesOfTheSearchRootsWithTheirNodes) {
     const std::string a = broken(home("/Desktop/old report"));
     const std::string b = broken(root("/Applications/Utilities/Gone Tool"));
     const std::string c = broken(home("/Public/deep/er/x"));
-    const std::string d = hvn::test::writeClassicAliasAppleDouble(home("/Downloads/classic"),
-                                                                  hvn::test::alisTo(home("/Documents/nothing")));
+    const std::string d = hvn::test::writeClassicAliasAppleDouble(
+        home("/Downloads/classic"), hvn::test::alisTo(home("/Documents/nothing")));
     valid(home("/Desktop/fine"));
     broken(home("/Other/not-searched"));
     broken(root("/Library/not-searched"));
@@ -133,13 +134,14 @@ TEST_F(AliasCleanTest, AliasesInsideBundlesAreNeverFound) {
 TEST_F(AliasCleanTest, TargetsInATrashAreBroken) {
     const std::string macTrash =
         hvn::test::writeDataForkAlias(home("/Desktop/mac"), file(home("/.Trash/moved.txt")));
-    const std::string homeTrash =
-        hvn::test::writeDataForkAlias(home("/Desktop/xdg"), file(home("/.local/share/Trash/files/moved.txt")));
-    const std::string volumeTrash =
-        hvn::test::writeDataForkAlias(home("/Desktop/stick"), file(root("/media/u/Stick/.Trash-0/files/m.txt")));
-    const std::string adminTrash =
-        hvn::test::writeDataForkAlias(home("/Desktop/admin"), file(root("/media/u/Stick/.Trash/0/files/m.txt")));
-    const std::string notTrash = hvn::test::writeDataForkAlias(home("/Desktop/fine"), file(home("/Documents/Trash/k")));
+    const std::string homeTrash = hvn::test::writeDataForkAlias(
+        home("/Desktop/xdg"), file(home("/.local/share/Trash/files/moved.txt")));
+    const std::string volumeTrash = hvn::test::writeDataForkAlias(
+        home("/Desktop/stick"), file(root("/media/u/Stick/.Trash-0/files/m.txt")));
+    const std::string adminTrash = hvn::test::writeDataForkAlias(
+        home("/Desktop/admin"), file(root("/media/u/Stick/.Trash/0/files/m.txt")));
+    const std::string notTrash =
+        hvn::test::writeDataForkAlias(home("/Desktop/fine"), file(home("/Documents/Trash/k")));
 
     Recorder rec = scan();
     std::vector<std::string> expected{macTrash, homeTrash, volumeTrash, adminTrash};
@@ -152,7 +154,8 @@ TEST_F(AliasCleanTest, TargetsInATrashAreBroken) {
 
     // The home trash follows XDG_DATA_HOME.
     const std::string xdg = roots.makeDir(home("/xdg-data"));
-    const std::string elsewhere = hvn::test::writeDataForkAlias(home("/Desktop/x2"), file(xdg + "/Trash/files/y"));
+    const std::string elsewhere =
+        hvn::test::writeDataForkAlias(home("/Desktop/x2"), file(xdg + "/Trash/files/y"));
     EXPECT_TRUE(op.isValidAliasForPath(elsewhere));
     ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
     EXPECT_FALSE(op.isValidAliasForPath(elsewhere));
@@ -203,7 +206,8 @@ TEST_F(AliasCleanTest, CancelledWalkReportsNothing) {
 }
 
 TEST_F(AliasCleanTest, CancelWhileTestingHandsBackWhatWasFound) {
-    std::vector<std::string> paths{broken(home("/Desktop/1")), broken(home("/Desktop/2")), broken(home("/Desktop/3"))};
+    std::vector<std::string> paths{broken(home("/Desktop/1")), broken(home("/Desktop/2")),
+                                   broken(home("/Desktop/3"))};
     Recorder rec;
     HVNAliasCleanOperation op(&rec);
     // The resolver logs each missing target; the first such line cancels the scan.
@@ -231,14 +235,15 @@ TEST_F(AliasCleanTest, WalkOrderAndProgress) {
 }
 
 TEST_F(AliasCleanTest, OddNamesAreReportedAsTheyAre) {
-    const std::vector<std::string> names{"line\nbreak", std::string("bad\xff\xfe utf8"), "-dash", "  spaces  ",
-                                         "ünïcödé 名前"};
+    const std::vector<std::string> names{"line\nbreak", std::string("bad\xff\xfe utf8"), "-dash",
+                                         "  spaces  ", "ünïcödé 名前"};
     std::vector<std::string> expected;
     for (const auto& n : names) expected.push_back(broken(home("/Desktop/" + n)));
     std::sort(expected.begin(), expected.end());
     Recorder rec = scan();
     EXPECT_EQ(rec.paths(), expected);
-    for (const auto& node : rec.results) EXPECT_EQ(node->name(), fs::path(node->filePath()).filename().string());
+    for (const auto& node : rec.results)
+        EXPECT_EQ(node->name(), fs::path(node->filePath()).filename().string());
 }
 
 TEST_F(AliasCleanTest, BindMountCyclesEnd) {

@@ -19,7 +19,9 @@ using hvn::test::RootsTest;
 
 namespace {
 
-Alias::Bytes bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+Alias::Bytes bytes(const std::string& s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
 
 // Sets an environment variable for one test.
 class ScopedEnv {
@@ -41,7 +43,8 @@ private:
     std::optional<std::string> old_;
 };
 
-hvn::test::BookmarkSpec onVolume(const std::string& volumePath, const std::string& name, const std::string& rest) {
+hvn::test::BookmarkSpec onVolume(const std::string& volumePath, const std::string& name,
+                                 const std::string& rest) {
     hvn::test::BookmarkSpec spec;
     spec.components = hvn::test::pathComponents(volumePath + rest);
     spec.volumePath = volumePath;
@@ -141,7 +144,9 @@ TEST(AliasBookmarkParse, LoopingAndEndlessTableChainsAreErrors) {
 
 TEST(AliasBookmarkParse, MalformedRecordsAreRefused) {
     std::string error;
-    auto refused = [&](hvn::test::BookmarkBuilder& b) { return !Alias::parseBookmarkData(bytes(b.aliasFile()), &error); };
+    auto refused = [&](hvn::test::BookmarkBuilder& b) {
+        return !Alias::parseBookmarkData(bytes(b.aliasFile()), &error);
+    };
     {  // ".." would climb out of the volume
         hvn::test::BookmarkBuilder b;
         b.addToc({{0x1004, b.addArray({b.addString("a"), b.addString(".."), b.addString("etc")})}});
@@ -236,7 +241,8 @@ TEST(AliasResourceFork, FindsTheAlisResourceAmongOthers) {
     EXPECT_FALSE(Alias::findAliasResource(bytes(none), &error));
     EXPECT_EQ(error, "resource fork has no alis resource");
 
-    for (size_t n = 0; n < fork.size(); ++n) EXPECT_FALSE(Alias::findAliasResource(bytes(fork.substr(0, n)))) << n;
+    for (size_t n = 0; n < fork.size(); ++n)
+        EXPECT_FALSE(Alias::findAliasResource(bytes(fork.substr(0, n)))) << n;
 
     // A data offset pointing past the data area.
     std::string bad = hvn::test::resourceFork({{0x616C6973, 0, alis}});
@@ -278,7 +284,8 @@ protected:
 TEST_F(AliasResolverTest, WhichFilesAreAliases) {
     const std::string target = roots.writeFile(home("/Documents/t.txt"), "t");
     const std::string modern = hvn::test::writeDataForkAlias(home("/Desktop/modern"), target);
-    const std::string classic = hvn::test::writeClassicAliasAppleDouble(home("/Desktop/classic"), hvn::test::alisTo(target));
+    const std::string classic =
+        hvn::test::writeClassicAliasAppleDouble(home("/Desktop/classic"), hvn::test::alisTo(target));
     EXPECT_TRUE(Alias::isAliasFile(modern));
     EXPECT_TRUE(Alias::isAliasFile(classic));
     EXPECT_FALSE(Alias::isAliasFile(home("/Desktop/._classic")));  // the AppleDouble file itself
@@ -291,13 +298,16 @@ TEST_F(AliasResolverTest, WhichFilesAreAliases) {
 
     // An AppleDouble file without the alias flag, or with the flag and no alis resource.
     const std::string noFlag = roots.writeFile(home("/Desktop/noflag"), "");
-    roots.writeFile(home("/Desktop/._noflag"),
-                    hvn::test::appleDouble(hvn::test::resourceFork({{0x616C6973, 0, hvn::test::alisRecord(hvn::test::alisTo(target))}}),
-                                           hvn::test::aliasFinderInfo(false)));
+    roots.writeFile(
+        home("/Desktop/._noflag"),
+        hvn::test::appleDouble(
+            hvn::test::resourceFork({{0x616C6973, 0, hvn::test::alisRecord(hvn::test::alisTo(target))}}),
+            hvn::test::aliasFinderInfo(false)));
     EXPECT_FALSE(Alias::isAliasFile(noFlag));
     const std::string noAlis = roots.writeFile(home("/Desktop/noalis"), "");
     roots.writeFile(home("/Desktop/._noalis"),
-                    hvn::test::appleDouble(hvn::test::resourceFork({{0x69636E73, 0, "i"}}), hvn::test::aliasFinderInfo()));
+                    hvn::test::appleDouble(hvn::test::resourceFork({{0x69636E73, 0, "i"}}),
+                                           hvn::test::aliasFinderInfo()));
     EXPECT_FALSE(Alias::isAliasFile(noAlis));
 
     // A FIFO is no alias, and testing it does not block.
@@ -324,14 +334,16 @@ TEST_F(AliasResolverTest, StoredPathsAreLocatedBelowTheRoots) {
     EXPECT_EQ(r.target, inHome);
     r = Alias::resolve(hvn::test::writeDataForkAlias(home("/Desktop/tool"), "/Applications/Tool.app"));
     EXPECT_EQ(r.target, root("/Applications/Tool.app"));
-    r = Alias::resolve(hvn::test::writeClassicAliasAppleDouble(home("/Desktop/old"), hvn::test::alisTo("/Applications/Tool.app")));
+    r = Alias::resolve(hvn::test::writeClassicAliasAppleDouble(home("/Desktop/old"),
+                                                               hvn::test::alisTo("/Applications/Tool.app")));
     EXPECT_TRUE(r.wasAlias);
     EXPECT_EQ(r.target, root("/Applications/Tool.app"));
 }
 
 TEST_F(AliasResolverTest, FailuresAreErrorsWithALogLine) {
     hvn::test::LogLines log;
-    auto r = Alias::resolve(hvn::test::writeDataForkAlias(home("/Desktop/gone"), home("/Documents/gone.txt")));
+    auto r =
+        Alias::resolve(hvn::test::writeDataForkAlias(home("/Desktop/gone"), home("/Documents/gone.txt")));
     EXPECT_TRUE(r.wasAlias);
     EXPECT_FALSE(r.resolved());
     EXPECT_NE(r.error.find("does not exist"), std::string::npos) << r.error;
@@ -377,8 +389,9 @@ TEST_F(AliasResolverTest, VolumeFoundByUUIDThroughTheMountTable) {
     roots.writeFile(root("/dev/sdz1"), "");
     roots.makeDir(root("/dev/disk/by-uuid"));
     fs::create_symlink("../../sdz1", root("/dev/disk/by-uuid/" + uuid));
-    roots.writeFile(root("/proc/self/mountinfo"), "22 1 8:2 / / rw - ext4 /dev/sda2 rw\n"
-                                                  "40 22 8:209 / /mnt/backup rw - hfsplus /dev/sdz1 rw\n");
+    roots.writeFile(root("/proc/self/mountinfo"),
+                    "22 1 8:2 / / rw - ext4 /dev/sda2 rw\n"
+                    "40 22 8:209 / /mnt/backup rw - hfsplus /dev/sdz1 rw\n");
     const std::string file = roots.writeFile(root("/mnt/backup/f.txt"), "f");
     auto spec = onVolume("/Volumes/Backup", "Renamed Since", "/f.txt");
     spec.volumeUUID = "0a81f3b1-51d9-3335-b3e3-169c3640360d";

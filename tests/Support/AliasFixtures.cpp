@@ -92,7 +92,9 @@ std::string appleDoublePath(const std::string& path) {
 
 }  // namespace
 
-BookmarkBuilder::BookmarkBuilder() { section_.assign(4, '\0'); }
+BookmarkBuilder::BookmarkBuilder() {
+    section_.assign(4, '\0');
+}
 
 uint32_t BookmarkBuilder::addRecord(uint32_t type, const std::string& payload) {
     padTo4(section_);
@@ -128,8 +130,12 @@ uint32_t BookmarkBuilder::addToc(const std::vector<std::pair<uint32_t, uint32_t>
     return at;
 }
 
-void BookmarkBuilder::setNextToc(uint32_t toc, uint32_t next) { setLE32(section_, toc + 12, next); }
-void BookmarkBuilder::setFirstToc(uint32_t toc) { setLE32(section_, 0, toc); }
+void BookmarkBuilder::setNextToc(uint32_t toc, uint32_t next) {
+    setLE32(section_, toc + 12, next);
+}
+void BookmarkBuilder::setFirstToc(uint32_t toc) {
+    setLE32(section_, 0, toc);
+}
 
 std::string BookmarkBuilder::bookmark() const {
     std::string out = "book";
@@ -201,8 +207,12 @@ BookmarkBuilder build(const BookmarkSpec& spec) {
 
 }  // namespace
 
-std::string bookmarkData(const BookmarkSpec& spec) { return build(spec).bookmark(); }
-std::string dataForkAlias(const BookmarkSpec& spec) { return build(spec).aliasFile(); }
+std::string bookmarkData(const BookmarkSpec& spec) {
+    return build(spec).bookmark();
+}
+std::string dataForkAlias(const BookmarkSpec& spec) {
+    return build(spec).aliasFile();
+}
 
 AlisSpec alisTo(const std::string& absolutePath, int version) {
     AlisSpec spec;
@@ -270,7 +280,7 @@ std::string resourceFork(const std::vector<Resource>& resources) {
             if (resources[i].type != type) continue;
             ++count;
             putBE16(refs, static_cast<uint16_t>(resources[i].id));
-            putBE16(refs, 0xFFFF);  // no name
+            putBE16(refs, 0xFFFF);                     // no name
             putBE32(refs, dataOffsets[i] & 0xFFFFFF);  // attributes 0, then the offset
             putBE32(refs, 0);
         }
@@ -279,7 +289,7 @@ std::string resourceFork(const std::vector<Resource>& resources) {
         putBE16(typeList, static_cast<uint16_t>(refOffset));
     }
     std::string map(24, '\0');
-    putBE16(map, 28);                                                    // type list
+    putBE16(map, 28);                                                         // type list
     putBE16(map, static_cast<uint16_t>(28 + typeList.size() + refs.size()));  // name list (empty)
     map += typeList + refs;
 
@@ -300,7 +310,8 @@ std::string aliasFinderInfo(bool aliasFlag) {
     return fi;
 }
 
-std::string appleDouble(const std::optional<std::string>& fork, const std::optional<std::string>& finderInfo) {
+std::string appleDouble(const std::optional<std::string>& fork,
+                        const std::optional<std::string>& finderInfo) {
     std::string out;
     putBE32(out, 0x00051607);
     putBE32(out, 0x00020000);
@@ -332,8 +343,8 @@ std::string writeDataForkAlias(const std::string& path, const std::string& targe
 
 std::string writeClassicAliasAppleDouble(const std::string& path, const AlisSpec& spec) {
     writeBytes(path, "");
-    writeBytes(appleDoublePath(path), appleDouble(resourceFork({Resource{0x616C6973, 0, alisRecord(spec)}}),
-                                                  aliasFinderInfo()));
+    writeBytes(appleDoublePath(path),
+               appleDouble(resourceFork({Resource{0x616C6973, 0, alisRecord(spec)}}), aliasFinderInfo()));
     return path;
 }
 

@@ -40,10 +40,10 @@ private:
 struct BookmarkSpec {
     std::vector<std::string> components;  // 0x1004 (left out when withPath is false)
     bool withPath = true;
-    std::optional<std::string> volumePath;  // 0x2002
-    std::optional<std::string> volumeName;  // 0x2010
-    std::optional<std::string> volumeUUID;  // 0x2011
-    std::optional<bool> bootVolume;         // 0x2030
+    std::optional<std::string> volumePath;    // 0x2002
+    std::optional<std::string> volumeName;    // 0x2010
+    std::optional<std::string> volumeUUID;    // 0x2011
+    std::optional<bool> bootVolume;           // 0x2030
     std::optional<std::string> embeddedAlis;  // 0xFE00, raw bytes
     bool volumeInSecondToc = false;           // the volume keys in a second table
 };
@@ -57,10 +57,10 @@ std::string dataForkAlias(const BookmarkSpec& spec);
 
 struct AlisSpec {
     int version = 2;
-    std::optional<std::string> posixPath;                   // tag 18, relative to the volume
+    std::optional<std::string> posixPath;                      // tag 18, relative to the volume
     std::optional<std::string> mountPoint = std::string("/");  // tag 19
-    std::string volumeName = "Macintosh HD";                // fixed part (version 2) and tag 15
-    std::string targetName;                                 // fixed part (version 2) and tag 14
+    std::string volumeName = "Macintosh HD";                   // fixed part (version 2) and tag 15
+    std::string targetName;                                    // fixed part (version 2) and tag 14
 };
 // A classic alias to an absolute path on the start-up disk.
 AlisSpec alisTo(const std::string& absolutePath, int version = 2);
@@ -75,7 +75,8 @@ std::string resourceFork(const std::vector<Resource>& resources);
 // 32 bytes of FinderInfo: type 'alis', creator 'MACS', flags 0x8000 (or 0 when !aliasFlag).
 std::string aliasFinderInfo(bool aliasFlag = true);
 // An AppleDouble file with the entries given (FinderInfo 9, resource fork 2).
-std::string appleDouble(const std::optional<std::string>& resourceFork, const std::optional<std::string>& finderInfo);
+std::string appleDouble(const std::optional<std::string>& resourceFork,
+                        const std::optional<std::string>& finderInfo);
 
 // Files. Each creates the folders it needs and returns the alias file's path.
 // A data-fork alias at `path` to the absolute target (as stored; see hvn::Roots::locateStoredPath).

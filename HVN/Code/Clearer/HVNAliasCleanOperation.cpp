@@ -140,7 +140,8 @@ void HVNAliasCleanOperation::searchFinished(const std::vector<std::string>& path
         node->moulde = module;
         struct ::stat st;
         if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            node->foundIn = hvn::FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+            node->foundIn =
+                hvn::FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
         }
         results.push_back(std::move(node));
     }
