@@ -82,18 +82,17 @@ TEST_F(CleanManagerScanTest, MissingRuleDatabaseGivesEmptyListsAndScansFindNothi
 
 TEST_F(CleanManagerScanTest, OnlyEnabledModulesAreQueuedAndEachCategoryCompletesOnce) {
     auto& m = makeManager();
-    // "Leftover" and "Disk Check" have no scanner yet: they are not queued.
     setModules({"Internet History", "User Log Files", "Cookies", "Leftover"},
                {"User Downloads", "Disk Check"});
     NotificationCounter finished(kScanFinishNotification);
     m.scanSystemFile();
     ASSERT_TRUE(finished.waitFor(1));
     EXPECT_TRUE(finished.allOnMainThread());
-    EXPECT_EQ(m.scanSystem->modules(), (std::vector<int32_t>{M::UserLog, M::Cookies, M::InternetHistory}));
+    EXPECT_EQ(m.scanSystem->modules(), (std::vector<int32_t>{M::UserLog, M::Cookies, M::InternetHistory, M::Leftover}));
 
     m.scanDiskFile();
     ASSERT_TRUE(finished.waitFor(2));
-    EXPECT_EQ(m.scanDisk->modules(), std::vector<int32_t>{M::UserDownloads});
+    EXPECT_EQ(m.scanDisk->modules(), (std::vector<int32_t>{M::UserDownloads, M::DiskCheck}));
 
     m.scanViurs();  // always scanned, whatever the settings say
     ASSERT_TRUE(finished.waitFor(3));
