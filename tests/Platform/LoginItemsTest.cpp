@@ -222,8 +222,9 @@ TEST_F(LoginItemsTest, RemovingAUserEntryDeletesItsFileOnly) {
 
     // Gone already, or replaced by another file since the listing: refused.
     EXPECT_FALSE(LoginItems::remove(list[0], nullptr, &error));
-    ::unlink(user("b.desktop").c_str());
-    roots.writeFile(user("b.desktop"), entry("B2", "tool"));
+    // The new file is made before the old one goes, so that it cannot take its inode.
+    roots.writeFile(user("b2.tmp"), entry("B2", "tool"));
+    ::rename(user("b2.tmp").c_str(), user("b.desktop").c_str());
     EXPECT_FALSE(LoginItems::remove(list[1], nullptr, &error));
     EXPECT_NE(error.find("changed"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(user("b.desktop")));
