@@ -379,7 +379,7 @@ bool isFieldCode(char c) {
     return std::strchr("fFuUickdDnNvm", c) != nullptr && c != '\0';
 }
 
-// Characters the specification reserves: an argument holding one is written in quotes.
+// Characters an Exec line reserves: an argument holding one is written in quotes.
 bool isReserved(char c) {
     return std::strchr(" \t\n\"'\\><~|&;$*?#()`", c) != nullptr && c != '\0';
 }

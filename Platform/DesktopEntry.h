@@ -5,7 +5,7 @@
 //
 // Values are stored as written; value() undoes the escapes \s \n \t \r \\ (an unknown
 // escape stays as it is) and setValue() applies them. The Exec helpers split a command line
-// by the quoting rules of the Desktop Entry Specification.
+// by the freedesktop.org quoting rules for Exec lines.
 //
 // Pure data and functions; no state is shared between objects, so any thread may use its
 // own objects.
