@@ -6,7 +6,7 @@ set(outputs)
 
 configure_file("${res}/Info.plist.in" "${HALVORN_APP_DIR}/Contents/Info.plist" @ONLY)
 
-file(GLOB plain_resources CONFIGURE_DEPENDS "${res}/*.plist")
+file(GLOB plain_resources CONFIGURE_DEPENDS "${res}/*.plist" "${res}/*.sh")
 foreach(f IN LISTS plain_resources)
   get_filename_component(n "${f}" NAME)
   add_custom_command(OUTPUT "${HALVORN_RESOURCES_DIR}/${n}"

@@ -14,6 +14,8 @@ packages=(
   libplist-dev
   libicu-dev
   nlohmann-json3-dev
+  libcurl4-openssl-dev
+  libsystemd-dev dbus-daemon
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 # The benchmarks compare with tools people already use; clamscan is not needed otherwise.
