@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/ListedItem.h"
 #include "Platform/RemovalGate.h"
 #include "Platform/Value.h"
 
@@ -137,6 +138,9 @@ struct RemovalOptions {
     std::optional<FileIdentity> foundIn;
     // The gate to ask; null asks RemovalGate::forCurrentRoots().
     const RemovalGate* gate = nullptr;
+    // What the user was shown of the item; an item that is no longer that one is refused
+    // ("it has changed since it was listed") and left in place.
+    std::optional<ListedItem> listed;
 };
 
 // Removes the item at path, a folder with everything inside it, after the removal gate

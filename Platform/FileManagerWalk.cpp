@@ -395,6 +395,14 @@ RemovalResult removeItem(const std::string& path, const RemovalOptions& options)
     }
     const int baseFd = admission.parentFd();
     const std::string& name = admission.name();
+    if (options.listed) {
+        std::string change = options.listed->changeOfEntry(baseFd, name.c_str());
+        if (!change.empty()) {
+            result.status = RemovalStatus::Refused;
+            result.error = "Refusing to remove " + path + ": " + change;
+            return result;
+        }
+    }
     std::string folder = path.substr(0, path.size() - name.size());
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
 
