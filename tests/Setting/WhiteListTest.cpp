@@ -8,6 +8,7 @@
 #include "HVN/Code/Setting/HVNWhiteListVC.h"
 #include "Platform/PropertyList.h"
 #include "Support/CookieFixtures.h"
+#include "Support/RecordingView.h"
 #include "Support/TestRoots.h"
 
 namespace {
@@ -15,15 +16,12 @@ namespace {
 using hvn::test::storeHosts;
 using Strings = std::vector<std::string>;
 
-class RecordingView : public HVNWhiteListView {
+// The page's view: the rows of both lists as domains, the move buttons and the controls.
+class RecordingView : public hvn::test::RecordingView {
 public:
-    void reloadRemovalList(const Strings& d) override { removal = d; }
-    void reloadWhiteList(const Strings& d) override { white = d; }
-    void setAddButtonEnabled(bool e) override { add = e; }
-    void setCancelButtonEnabled(bool e) override { cancel = e; }
-    void setControlsEnabled(bool e) override { controls = e; }
-    Strings removal, white;
-    bool add = false, cancel = false, controls = true;
+    Strings removalRows() const { return firstCells(HVNWhiteListVC::kRemovalList); }
+    Strings whiteRows() const { return firstCells(HVNWhiteListVC::kWhiteList); }
+    bool isEnabled(const char* element) const { return enabled(element).value_or(true); }
 };
 
 class WhiteListTest : public hvn::test::RootsTest {
@@ -72,9 +70,10 @@ TEST_F(WhiteListTest, GathersEveryBrowserNormalisedAndLeavesKeptDomainsOut) {
 
     // The settings page: the white list as it is; the removal list without the first
     // listed domain that contains a kept one.
-    EXPECT_EQ(view.white, (Strings{"kept.org"}));
-    EXPECT_EQ(std::count(view.removal.begin(), view.removal.end(), "sub.kept.org"), 0);
-    EXPECT_EQ(std::count(view.removal.begin(), view.removal.end(), "example.com"), 1);
+    EXPECT_EQ(view.whiteRows(), (Strings{"kept.org"}));
+    Strings removal = view.removalRows();
+    EXPECT_EQ(std::count(removal.begin(), removal.end(), "sub.kept.org"), 0);
+    EXPECT_EQ(std::count(removal.begin(), removal.end(), "example.com"), 1);
 }
 
 TEST_F(WhiteListTest, MovesRewriteTheFileAtOnceAndTheNextScanHonoursThem) {
@@ -87,19 +86,19 @@ TEST_F(WhiteListTest, MovesRewriteTheFileAtOnceAndTheNextScanHonoursThem) {
     EXPECT_TRUE(vc.keepCookiesRecord.empty());
 
     vc.removalListSelectionChanged(1);
-    EXPECT_TRUE(view.add);
-    EXPECT_FALSE(view.cancel);
+    EXPECT_TRUE(view.isEnabled(HVNWhiteListVC::kAddButton));
+    EXPECT_FALSE(view.isEnabled(HVNWhiteListVC::kCancelButton));
     vc.addCookies({"beta.com"});
     auto file = hvn::PropertyList::readFile(HVNWhiteListVC::whiteListPath());
     ASSERT_TRUE(file && file->isArray());
     ASSERT_EQ(file->asArray().size(), 1u);
     EXPECT_EQ(file->asArray()[0].asString(), "beta.com");
-    EXPECT_EQ(view.white, (Strings{"beta.com"}));
+    EXPECT_EQ(view.whiteRows(), (Strings{"beta.com"}));
     EXPECT_EQ(names(HVNWhiteListVC().getCookies(), HVNCookieBrowser::Safari), (Strings{"alpha.com", "Gamma.net"}));
 
     vc.whiteListSelectionChanged(1);
-    EXPECT_TRUE(view.cancel);
-    EXPECT_FALSE(view.add);
+    EXPECT_TRUE(view.isEnabled(HVNWhiteListVC::kCancelButton));
+    EXPECT_FALSE(view.isEnabled(HVNWhiteListVC::kAddButton));
     vc.cancelCookies({"beta.com"});
     EXPECT_TRUE(hvn::PropertyList::readFile(HVNWhiteListVC::whiteListPath())->asArray().empty());
     EXPECT_EQ(names(HVNWhiteListVC().getCookies(), HVNCookieBrowser::Safari),
@@ -107,14 +106,14 @@ TEST_F(WhiteListTest, MovesRewriteTheFileAtOnceAndTheNextScanHonoursThem) {
 
     // Search: case ignored, ascending order; an empty text shows everything.
     vc.searchRemovalList("A");
-    EXPECT_EQ(view.removal, (Strings{"Gamma.net", "alpha.com", "beta.com"}));
+    EXPECT_EQ(view.removalRows(), (Strings{"Gamma.net", "alpha.com", "beta.com"}));
     vc.searchRemovalList("MMA");
-    EXPECT_EQ(view.removal, (Strings{"Gamma.net"}));
+    EXPECT_EQ(view.removalRows(), (Strings{"Gamma.net"}));
     vc.searchRemovalList("");
-    EXPECT_EQ(view.removal.size(), 3u);
+    EXPECT_EQ(view.removalRows().size(), 3u);
 
     vc.disabledCookie(true);
-    EXPECT_FALSE(view.controls);
+    EXPECT_FALSE(view.isEnabled(HVNWhiteListVC::kWhiteSearchField));
 }
 
 TEST_F(WhiteListTest, RemovalSparesKeptUntickedAndOtherBrowsersCookies) {

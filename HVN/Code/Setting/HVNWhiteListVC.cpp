@@ -31,9 +31,22 @@ const char* typeOf(HVNCookieBrowser browser) {
     return browser == HVNCookieBrowser::Chrome ? "chrome" : "firefox";
 }
 
+std::vector<HVNListRow> domainRows(const std::vector<std::string>& domains) {
+    std::vector<HVNListRow> rows;
+    rows.reserve(domains.size());
+    for (const auto& d : domains) {
+        HVNListRow row;
+        row.cells = {d};
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 }  // namespace
 
-HVNWhiteListVC::HVNWhiteListVC(HVNWhiteListView* view) : view_(view) {
+HVNWhiteListVC::HVNWhiteListVC(HVNScreenView* view) : HVNBaseVC(view) {
+    setText(kExplanationLabel, kExplanation);
+    setText(kWhiteListTitleLabel, kWhiteListTitle);
     buildLists();
     cleanFinishObserver_ = hvn::NotificationCenter::defaultCenter().addObserver(
         kCleanFinishNotification, [this](const hvn::Notification&) { buildLists(); });
@@ -171,9 +184,8 @@ void HVNWhiteListVC::buildLists() {
 }
 
 void HVNWhiteListVC::showLists() {
-    if (!view_) return;
-    view_->reloadWhiteList(filtered(allCookiesKeywords, whiteSearch_));
-    view_->reloadRemovalList(filtered(allKeywords, removalSearch_));
+    reloadList(kWhiteList, domainRows(filtered(allCookiesKeywords, whiteSearch_)));
+    reloadList(kRemovalList, domainRows(filtered(allKeywords, removalSearch_)));
 }
 
 HVNNodeList HVNWhiteListVC::getCookies() {
@@ -273,15 +285,13 @@ void HVNWhiteListVC::cancelCookies(const std::vector<std::string>& selected) {
 }
 
 void HVNWhiteListVC::removalListSelectionChanged(size_t selectedCount) {
-    if (!view_) return;
-    view_->setAddButtonEnabled(selectedCount > 0);
-    view_->setCancelButtonEnabled(false);
+    setEnabled(kAddButton, selectedCount > 0);
+    setEnabled(kCancelButton, false);
 }
 
 void HVNWhiteListVC::whiteListSelectionChanged(size_t selectedCount) {
-    if (!view_) return;
-    view_->setCancelButtonEnabled(selectedCount > 0);
-    view_->setAddButtonEnabled(false);
+    setEnabled(kCancelButton, selectedCount > 0);
+    setEnabled(kAddButton, false);
 }
 
 std::vector<std::string> HVNWhiteListVC::filtered(const std::vector<std::string>& list, const std::string& text) {
@@ -295,14 +305,17 @@ std::vector<std::string> HVNWhiteListVC::filtered(const std::vector<std::string>
 
 void HVNWhiteListVC::searchRemovalList(const std::string& text) {
     removalSearch_ = text;
-    if (view_) view_->reloadRemovalList(filtered(allKeywords, removalSearch_));
+    reloadList(kRemovalList, domainRows(filtered(allKeywords, removalSearch_)));
 }
 
 void HVNWhiteListVC::searchWhiteList(const std::string& text) {
     whiteSearch_ = text;
-    if (view_) view_->reloadWhiteList(filtered(allCookiesKeywords, whiteSearch_));
+    reloadList(kWhiteList, domainRows(filtered(allCookiesKeywords, whiteSearch_)));
 }
 
 void HVNWhiteListVC::disabledCookie(bool disabled) {
-    if (view_) view_->setControlsEnabled(!disabled);
+    for (const char* element :
+         {kRemovalList, kWhiteList, kRemovalSearchField, kWhiteSearchField, kAddButton, kCancelButton}) {
+        setEnabled(element, !disabled);
+    }
 }

@@ -26,23 +26,22 @@
 #include "HVN/Code/Clearer/FMDB/HVNPathDBManager.h"
 #include "HVN/Code/Clearer/HVNCookieBrowser.h"
 #include "HVN/Code/Clearer/HVNScaneOuputObject.h"
+#include "HVN/Code/Public/HVNBaseVC.h"
 #include "Platform/NotificationCenter.h"
 
-// The drawing side of the page. The controller calls it; it never calls back into the
-// controller from inside one of these calls.
-class HVNWhiteListView {
+class HVNWhiteListVC : public HVNBaseVC {
 public:
-    virtual ~HVNWhiteListView() = default;
-    virtual void reloadRemovalList(const std::vector<std::string>& domains) = 0;
-    virtual void reloadWhiteList(const std::vector<std::string>& domains) = 0;
-    virtual void setAddButtonEnabled(bool enabled) = 0;
-    virtual void setCancelButtonEnabled(bool enabled) = 0;
-    // Both lists, both search fields and the move buttons together.
-    virtual void setControlsEnabled(bool enabled) = 0;
-};
+    // The page's elements (HVNScreenView): the two lists with their search fields and move
+    // buttons.
+    static constexpr const char* kRemovalList = "removalList";
+    static constexpr const char* kWhiteList = "whiteList";
+    static constexpr const char* kRemovalSearchField = "removalSearchField";
+    static constexpr const char* kWhiteSearchField = "whiteSearchField";
+    static constexpr const char* kAddButton = "addButton";
+    static constexpr const char* kCancelButton = "cancelButton";
+    static constexpr const char* kExplanationLabel = "explanationLabel";
+    static constexpr const char* kWhiteListTitleLabel = "whiteListTitleLabel";
 
-class HVNWhiteListVC {
-public:
     // The explanation shown above the lists, and the white list's title.
     static constexpr const char* kExplanation =
         "Cookies will be removed if this item is ticked and scanned. You can keep cookies in the following "
@@ -50,9 +49,10 @@ public:
     static constexpr const char* kWhiteListTitle = "Cookies white list:";
 
     // Builds the lists at once (reads the white list and every browser's cookies, after
-    // waiting for the application search). view may be null (the scan, the clean).
-    explicit HVNWhiteListVC(HVNWhiteListView* view = nullptr);
-    ~HVNWhiteListVC();
+    // waiting for the application search) and shows them with the page's texts. view may be
+    // null (the scan, the clean). Each list row is one domain.
+    explicit HVNWhiteListVC(HVNScreenView* view = nullptr);
+    ~HVNWhiteListVC() override;
     HVNWhiteListVC(const HVNWhiteListVC&) = delete;
     HVNWhiteListVC& operator=(const HVNWhiteListVC&) = delete;
 
@@ -132,6 +132,5 @@ private:
     void addToAllCookies(const std::string& domain);
     void showLists();
     std::string removalSearch_, whiteSearch_;
-    HVNWhiteListView* view_;
     hvn::ObservationToken cleanFinishObserver_;
 };
