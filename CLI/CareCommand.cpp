@@ -29,6 +29,7 @@
 #include "HVN/Code/Clearer/HVNLipo.h"
 #include "HVN/Code/Clearer/HVNModuleInfo.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
+#include "HVN/Code/Public/HVNUsageStatistics.h"
 #include "Platform/Bundle.h"
 #include "Platform/Log.h"
 #include "Platform/NotificationCenter.h"
@@ -534,6 +535,15 @@ int runCare(const cli::Args& args) {
     HVNCommonFunction::initialSettingInfo();
     auto& loop = hvn::RunLoop::main();
     loop.bindToCurrentThread();
+
+    // The launch's usage statistics go out while the care runs; before the command ends, the
+    // reports get at most 5 more seconds to finish (none after an interrupt).
+    HVNUsageStatistics::sendLaunchReports();
+    struct WaitForReports {
+        ~WaitForReports() {
+            if (!gInterrupted.load()) HVNUsageStatistics::waitForReports(5);
+        }
+    } waitForReports;
 
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;

@@ -88,6 +88,7 @@ struct HTTPRequest::Shared {
     HTTPResponse response;
     size_t headerBytes = 0;
     bool bodyTooLarge = false;
+    bool endedAfterHeader = false;
     bool headerTooLarge = false;
 
     bool settle() {
@@ -103,6 +104,10 @@ namespace {
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* s = static_cast<HTTPRequest::Shared*>(user);
     size_t n = size * count;
+    if (s->options.headersOnly) {
+        s->endedAfterHeader = true;
+        return 0;
+    }
     if (s->response.body.size() + n > s->options.maxResponseBytes) {
         s->bodyTooLarge = true;
         return 0;  // curl ends the transfer with a write error
@@ -184,7 +189,8 @@ void perform(const std::shared_ptr<HTTPRequest::Shared>& s) {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(s->options.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, milliseconds(s->options.totalTimeoutSeconds));
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(s->options.maxResponseBytes));
+    if (!s->options.headersOnly)
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(s->options.maxResponseBytes));
     if (fields) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, s.get());
@@ -199,6 +205,7 @@ void perform(const std::shared_ptr<HTTPRequest::Shared>& s) {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     s->response.statusCode = status;
+    if (rc != CURLE_OK && s->endedAfterHeader) rc = CURLE_OK;
     if (rc != CURLE_OK) {
         if (s->bodyTooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
             s->response.error = format("the response is larger than %zu bytes", s->options.maxResponseBytes);

@@ -43,6 +43,9 @@ struct HTTPRequestOptions {
     HTTPHeaderFields headerFields;
     // A larger body (or more than 64 KiB of header fields) fails the request.
     size_t maxResponseBytes = 1024 * 1024;
+    // The transfer ends as soon as the last response's header has arrived; the body is
+    // empty and maxResponseBytes does not apply. For requests that want only header fields.
+    bool headersOnly = false;
     double connectTimeoutSeconds = 10;
     double totalTimeoutSeconds = 30;
 };

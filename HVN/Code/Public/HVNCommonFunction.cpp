@@ -22,6 +22,8 @@ namespace {
 
 constexpr const char* kSettingKey = "Setting";
 constexpr double kDiskCheckInterval = 604800;  // 7 days
+// Added after the first release: initialSettingInfo gives it to existing users too.
+constexpr const char* kSendUsageStatisticsKey = "Send Usage Statistics";
 
 hvn::Array stringArray(std::initializer_list<const char*> items) {
     hvn::Array a;
@@ -63,6 +65,7 @@ hvn::Value defaultSettings() {
     d["CleanTimeInterval"] = "Every Day";
     d["CleanTime"] = "17:00";
     d["Insight Clean"] = false;
+    d[kSendUsageStatisticsKey] = true;
     return hvn::Value(std::move(d));
 }
 
@@ -79,7 +82,16 @@ std::string withoutTrailingSlashes(const std::string& path) {
 
 void HVNCommonFunction::initialSettingInfo() {
     auto& defaults = hvn::UserDefaults::standardUserDefaults();
-    if (defaults.objectForKey(kSettingKey).isDictionary()) return;
+    hvn::Value current = defaults.objectForKey(kSettingKey);
+    if (current.isDictionary()) {
+        if (current.find(kSendUsageStatisticsKey)) return;
+        // Only this key is added; every other setting stays as the user left it.
+        defaults.update(kSettingKey, [](hvn::Value& stored) {
+            if (stored.isDictionary() && !stored.find(kSendUsageStatisticsKey))
+                stored.dictionary()[kSendUsageStatisticsKey] = true;
+        });
+        return;
+    }
     // Built outside the store's lock: the language defaults read the store themselves.
     hvn::Value settings = defaultSettings();
     defaults.update(kSettingKey, [&](hvn::Value& stored) {

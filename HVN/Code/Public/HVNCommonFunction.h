@@ -27,7 +27,8 @@ public:
 
     // --- Settings ---
     // Writes the dictionary of defaults under "Setting" to the file when there is none (a
-    // failure is logged by the user defaults).
+    // failure is logged by the user defaults). A stored dictionary without "Send Usage
+    // Statistics" gets that one key, at its default YES; nothing else of it is touched.
     static void initialSettingInfo();
     // The value of a settings key; null when absent or when there is no dictionary.
     static hvn::Value getSettingValueByKey(const std::string& key);
