@@ -4,10 +4,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <system_error>
 
+#include "Platform/DaemonRequest.h"
 #include "Platform/Log.h"
 #include "Platform/PropertyList.h"
 #include "Platform/Roots.h"
@@ -16,8 +18,29 @@ namespace hvn {
 
 namespace {
 
-constexpr uint32_t kMaxMessageSize = 256u * 1024 * 1024;
 constexpr int kReplyTimeoutSeconds = 30;
+// Paths per request: a batch larger than this goes as several requests, so that no message
+// comes near the size limits of either side.
+constexpr size_t kPathsPerRequest = 20000;
+constexpr size_t kPathBytesPerRequest = 16u * 1024 * 1024;
+static_assert(kPathsPerRequest <= DaemonRequest::kMaxPaths);
+
+// The batch in consecutive pieces [begin, end) that each fit one request.
+std::vector<std::pair<size_t, size_t>> pieces(const std::vector<RemovalBatch::Request>& batch) {
+    std::vector<std::pair<size_t, size_t>> out;
+    size_t begin = 0, bytes = 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const size_t length = batch[i].path.size() + 32;
+        if (i > begin && (i - begin >= kPathsPerRequest || bytes + length > kPathBytesPerRequest)) {
+            out.emplace_back(begin, i);
+            begin = i;
+            bytes = 0;
+        }
+        bytes += length;
+    }
+    if (begin < batch.size()) out.emplace_back(begin, batch.size());
+    return out;
+}
 
 std::string systemErrorText(int error) {
     return std::system_category().message(error);
@@ -47,23 +70,6 @@ bool writeAll(int fd, const char* data, size_t size, std::string* errorText) {
     return true;
 }
 
-bool readAll(int fd, char* data, size_t size, std::string* errorText) {
-    while (size > 0) {
-        ssize_t n = recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (errorText) {
-                *errorText = n == 0 ? "the daemon closed the connection"
-                                    : "could not read from the daemon: " + systemErrorText(errno);
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The root object behind a connected socket.
 class SocketDaemonObject : public DaemonObject {
 public:
@@ -71,52 +77,76 @@ public:
     ~SocketDaemonObject() override { close(fd_); }
 
     bool respondsToSelector(const std::string& selector) override {
-        auto r = send(kRespondsToSelector, Array{Value(selector)});
-        return r && r->isBool() && r->asBool();
+        DaemonRequest r;
+        r.kind = DaemonRequest::Kind::RespondsToSelector;
+        r.selector = selector;
+        auto result = send(r);
+        return result && result->isBool() && result->asBool();
     }
     void removeFile(const std::vector<std::string>& paths, bool isWrite) override {
-        send(kRemoveFileSelector, Array{Value(toArray(paths)), Value(isWrite)});
+        std::vector<RemovalBatch::Request> batch;
+        batch.reserve(paths.size());
+        for (const auto& p : paths) batch.push_back({p, std::nullopt});
+        removeFileFoundIn(batch, isWrite);
+    }
+    std::map<std::string, std::string> removeFileFoundIn(const std::vector<RemovalBatch::Request>& batch,
+                                                         bool isWrite) override {
+        std::map<std::string, std::string> refused;
+        for (auto [begin, end] : pieces(batch)) {
+            DaemonRequest r;
+            r.kind = DaemonRequest::Kind::RemoveFile;
+            r.flag = isWrite;
+            r.paths.assign(batch.begin() + static_cast<std::ptrdiff_t>(begin),
+                           batch.begin() + static_cast<std::ptrdiff_t>(end));
+            if (auto result = send(r)) refused.merge(DaemonReply::refusedPaths(*result));
+        }
+        return refused;
     }
     void lipoApp(const std::vector<std::string>& paths) override {
-        send(kLipoAppSelector, Array{Value(toArray(paths))});
+        std::vector<RemovalBatch::Request> batch;
+        batch.reserve(paths.size());
+        for (const auto& p : paths) batch.push_back({p, std::nullopt});
+        for (auto [begin, end] : pieces(batch)) {
+            DaemonRequest r;
+            r.kind = DaemonRequest::Kind::LipoApp;
+            r.paths.assign(batch.begin() + static_cast<std::ptrdiff_t>(begin),
+                           batch.begin() + static_cast<std::ptrdiff_t>(end));
+            send(r);
+        }
     }
     bool setServerDisable(const std::string& plistPath, bool disable) override {
-        auto r = send(kSetServerDisableSelector, Array{Value(plistPath), Value(disable)});
-        return r && r->isBool() && r->asBool();
+        DaemonRequest r;
+        r.kind = DaemonRequest::Kind::SetServerDisable;
+        r.path = plistPath;
+        r.flag = disable;
+        auto result = send(r);
+        return result && result->isBool() && result->asBool();
     }
-    void stopRemove() override { send(kStopRemoveSelector, Array{}); }
+    void stopRemove() override {
+        DaemonRequest r;
+        r.kind = DaemonRequest::Kind::StopRemove;
+        send(r);
+    }
 
 private:
-    static Array toArray(const std::vector<std::string>& paths) {
-        Array a;
-        a.reserve(paths.size());
-        for (const auto& p : paths) a.emplace_back(p);
-        return a;
-    }
-
     // Sends one request and returns the reply's result (null when it has none); nullopt
     // when the request could not be delivered or the daemon answered with an error.
-    std::optional<Value> send(const std::string& selector, Array arguments) {
+    std::optional<Value> send(const DaemonRequest& request) {
         std::lock_guard lock(mutex_);
+        const Value message = request.encode();
+        const std::string selector = message["selector"].asString();
         if (broken_) return std::nullopt;
-        Dictionary request{{"selector", Value(selector)}, {"arguments", Value(std::move(arguments))}};
         std::string error;
         std::optional<Value> reply;
-        if (!DaemonConnection::writeMessage(fd_, Value(std::move(request)), &error) ||
+        if (!DaemonConnection::writeMessage(fd_, message, &error) ||
             !(reply = DaemonConnection::readMessage(fd_, &error))) {
             broken_ = true;
             Log::write("HVNDamonObject " + selector + ": " + error);
             return std::nullopt;
         }
-        if (!reply->isDictionary()) return std::nullopt;
-        const Dictionary& d = reply->asDictionary();
-        if (auto e = d.find("error"); e != d.end()) {
-            Log::write("HVNDamonObject " + selector + ": " +
-                       (e->second.isString() ? e->second.asString() : ""));
-            return std::nullopt;
-        }
-        auto r = d.find("result");
-        return r == d.end() ? Value() : r->second;
+        auto result = DaemonReply::resultOf(*reply, &error);
+        if (!result) Log::write("HVNDamonObject " + selector + ": " + error);
+        return result;
     }
 
     int fd_;
@@ -182,23 +212,87 @@ bool writeMessage(int fd, const Value& message, std::string* errorText) {
 }
 
 std::optional<Value> readMessage(int fd, std::string* errorText) {
-    unsigned char header[4];
-    if (!readAll(fd, reinterpret_cast<char*>(header), 4, errorText)) return std::nullopt;
-    uint32_t n =
-        (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];
-    if (n == 0 || n > kMaxMessageSize) {
-        if (errorText) *errorText = "malformed message length " + std::to_string(n);
+    ReadResult r = readFrame(fd);
+    if (r.status != ReadStatus::Message) {
+        if (errorText) *errorText = r.errorText;
         return std::nullopt;
     }
-    std::string body(n, '\0');
-    if (!readAll(fd, body.data(), n, errorText)) return std::nullopt;
-    auto v = PropertyList::parse(body);
-    if (!v) {
-        if (errorText) *errorText = "the message is not a property list";
-        return std::nullopt;
+    return std::move(r.message);
+}
+
+Frame parseFrame(const char* bytes, size_t size, size_t maxBody) {
+    Frame f;
+    if (size < 4) return f;
+    const auto* h = reinterpret_cast<const unsigned char*>(bytes);
+    f.bodyLength = (size_t{h[0]} << 24) | (size_t{h[1]} << 16) | (size_t{h[2]} << 8) | size_t{h[3]};
+    if (f.bodyLength > maxBody) {
+        f.status = FrameStatus::Oversized;
+    } else if (size - 4 >= f.bodyLength) {
+        f.status = FrameStatus::Complete;
     }
-    return v;
+    return f;
+}
+
+ReadResult readFrame(int fd, size_t maxBody) {
+    ReadResult result;
+    std::string buffer;
+    // The header first, then the body in pieces as it arrives.
+    size_t wanted = 4;
+    constexpr size_t kChunk = 64 * 1024;
+    for (;;) {
+        Frame f = parseFrame(buffer.data(), buffer.size(), maxBody);
+        if (f.status == FrameStatus::Oversized) {
+            result.status = ReadStatus::Oversized;
+            result.errorText = "malformed message length " + std::to_string(f.bodyLength);
+            return result;
+        }
+        if (f.status == FrameStatus::Complete) {
+            auto v = PropertyList::parse(buffer.substr(4, f.bodyLength));
+            if (!v) {
+                result.status = ReadStatus::Malformed;
+                result.errorText = "the message is not a property list";
+                return result;
+            }
+            result.status = ReadStatus::Message;
+            result.message = std::move(v);
+            return result;
+        }
+        if (buffer.size() >= 4) wanted = 4 + f.bodyLength;
+        const size_t piece = std::min(kChunk, wanted - buffer.size());
+        const size_t had = buffer.size();
+        buffer.resize(had + piece);
+        ssize_t n;
+        do {
+            n = recv(fd, buffer.data() + had, piece, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            const int error = errno;
+            buffer.resize(had);
+            if (n == 0) {
+                result.status = had == 0 ? ReadStatus::Closed : ReadStatus::Truncated;
+                result.errorText = had == 0 ? "the connection was closed"
+                                            : "the connection was closed in the middle of a message";
+            } else {
+                result.status = ReadStatus::Failed;
+                result.errorText = (error == EAGAIN || error == EWOULDBLOCK)
+                                       ? "no message came in time"
+                                       : "could not read from the connection: " + systemErrorText(error);
+            }
+            return result;
+        }
+        buffer.resize(had + static_cast<size_t>(n));
+    }
 }
 
 }  // namespace DaemonConnection
+
+std::map<std::string, std::string> DaemonObject::removeFileFoundIn(const std::vector<RemovalBatch::Request>& batch,
+                                                                   bool isWrite) {
+    std::vector<std::string> paths;
+    paths.reserve(batch.size());
+    for (const auto& r : batch) paths.push_back(r.path);
+    removeFile(paths, isWrite);
+    return {};
+}
+
 }  // namespace hvn

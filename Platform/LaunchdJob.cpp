@@ -78,4 +78,75 @@ LaunchdJob::ReadStatus LaunchdJob::readFile(const std::string& path, LaunchdJob*
     return ReadStatus::Read;
 }
 
+namespace {
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string lastComponent(const std::string& path) {
+    const std::string p = withoutTrailingSlashes(path);
+    const size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// The program path switched to the asked state; nullopt when it cannot be switched on.
+std::optional<std::string> switchedPath(const std::string& path, bool disable) {
+    const bool disabled = LaunchdJob::isDisabledProgram(path);
+    if (disable) {
+        if (disabled) return path;
+        const std::string p = withoutTrailingSlashes(path);
+        return p == "/" ? "/disable" : p + "/disable";
+    }
+    if (!disabled) return path;
+    const std::string p = withoutTrailingSlashes(path);
+    const size_t slash = p.rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+    return slash == 0 ? std::string("/") : p.substr(0, slash);
+}
+
+}  // namespace
+
+bool LaunchdJob::isDisabledProgram(const std::string& programPath) {
+    return lastComponent(programPath).find("disable") != std::string::npos;
+}
+
+std::optional<Value> LaunchdJob::switchedProgram(const Value& plist, bool disable, bool* changed,
+                                                 std::string* errorText) {
+    if (changed) *changed = false;
+    auto failure = [&](const std::string& reason) -> std::optional<Value> {
+        if (errorText) *errorText = reason;
+        return std::nullopt;
+    };
+    if (!plist.isDictionary()) return failure("the property list holds no dictionary");
+    Value out = plist;
+    Dictionary& d = out.dictionary();
+    bool any = false, didChange = false;
+    auto apply = [&](Value& slot) -> bool {
+        auto next = switchedPath(slot.asString(), disable);
+        if (!next) return false;
+        if (*next != slot.asString()) {
+            slot = Value(*next);
+            didChange = true;
+        }
+        return true;
+    };
+    if (auto it = d.find("ProgramArguments");
+        it != d.end() && it->second.isArray() && !it->second.asArray().empty() &&
+        it->second.asArray().front().isString() && !it->second.asArray().front().asString().empty()) {
+        any = true;
+        if (!apply(it->second.array().front())) {
+            return failure("the program " + it->second.asArray().front().asString() + " cannot be switched on");
+        }
+    }
+    if (auto it = d.find("Program"); it != d.end() && it->second.isString() && !it->second.asString().empty()) {
+        any = true;
+        if (!apply(it->second)) return failure("the program " + it->second.asString() + " cannot be switched on");
+    }
+    if (!any) return failure("the job names no program");
+    if (changed) *changed = didChange;
+    return out;
+}
+
 }  // namespace hvn

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Value.h"
+
 namespace hvn {
 
 struct LaunchdJob {
@@ -36,6 +38,23 @@ struct LaunchdJob {
     // Reads the job file at path without following a final symbolic link and without
     // blocking on special files. job is filled when the status is Read.
     static ReadStatus readFile(const std::string& path, LaunchdJob* job, std::string* errorText = nullptr);
+
+    // --- Switching a job off and on by its program path ---
+    // A job is switched off by appending the path component "disable" to its program path,
+    // so that the program can no longer be started (/usr/local/bin/tool becomes
+    // /usr/local/bin/tool/disable), and on again by removing that last component. A program
+    // path counts as switched off when its last component contains "disable".
+    static bool isDisabledProgram(const std::string& programPath);
+
+    // The property-list dictionary with the job switched off (disable) or on. The program
+    // path is changed where it stands: the first element of "ProgramArguments" (the other
+    // arguments unchanged) and "Program"; when both are given both change, since launchd
+    // starts "Program" and the startup list reads the first argument. A path already in the
+    // asked state is left as it is. Every other key is kept. changed (may be null) tells
+    // whether anything changed. nullopt with errorText when plist is no dictionary, names no
+    // program, or a program cannot be switched on (a path of the one component "disable").
+    static std::optional<Value> switchedProgram(const Value& plist, bool disable, bool* changed = nullptr,
+                                                std::string* errorText = nullptr);
 };
 
 }  // namespace hvn

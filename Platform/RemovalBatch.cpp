@@ -97,9 +97,15 @@ std::optional<std::vector<Request>> decodeRequests(const std::string& bytes) {
 }
 
 std::vector<Outcome> removeAll(const std::vector<Request>& requests, const RemovalGate& gate, bool rewrite) {
+    return removeAll(requests, gate, rewrite, nullptr);
+}
+
+std::vector<Outcome> removeAll(const std::vector<Request>& requests, const RemovalGate& gate, bool rewrite,
+                               const std::atomic<bool>* stop) {
     std::vector<Outcome> out;
     out.reserve(requests.size());
     for (const auto& r : requests) {
+        if (stop && stop->load()) break;
         RemovalOptions options;
         options.foundIn = r.foundIn;
         options.gate = &gate;

@@ -10,6 +10,7 @@
 // Threads: any; pure functions.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ std::optional<std::vector<Request>> decodeRequests(const std::string& bytes);
 // Removes every request through the gate, in order, shredding files first with rewrite
 // (Platform/Shredder.h), and logs each refusal and failure. One outcome per request.
 std::vector<Outcome> removeAll(const std::vector<Request>& requests, const RemovalGate& gate, bool rewrite);
+// The same, checking stop before each request: once it is set, the requests left are not
+// worked through and get no outcome (the result is then shorter than requests). stop may be
+// set from another thread; null never stops.
+std::vector<Outcome> removeAll(const std::vector<Request>& requests, const RemovalGate& gate, bool rewrite,
+                               const std::atomic<bool>* stop);
 
 std::string encodeOutcomes(const std::vector<Outcome>& outcomes);
 std::optional<std::vector<Outcome>> decodeOutcomes(const std::string& bytes);
