@@ -197,14 +197,14 @@ bool ReomveFile::removeSystemFile(const std::vector<hvn::RemovalBatch::Request>&
     }
     if (batch.empty()) return true;
 
-    std::vector<std::string> paths;
-    paths.reserve(batch.size());
-    for (const auto& r : batch) paths.push_back(r.path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (auto daemon = reachableDaemon(hvn::kRemoveFileSelector)) {
-            daemon->removeFile(paths, rewrite);
-            if (paths.size() > kRemovePacing) {
-                pause(static_cast<double>(paths.size() / kRemovePacing) * (rewrite ? 2 : 1));
+            // What the daemon's gate refuses at once stays, with its reason; the rest is under way.
+            for (auto& [path, reason] : daemon->removeFileFoundIn(batch, rewrite)) {
+                if (notRemoved) (*notRemoved)[path] = reason;
+            }
+            if (batch.size() > kRemovePacing) {
+                pause(static_cast<double>(batch.size() / kRemovePacing) * (rewrite ? 2 : 1));
             }
             return true;
         }

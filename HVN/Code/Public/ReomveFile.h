@@ -71,8 +71,8 @@ public:
     static bool removeSystemFile(const std::vector<std::string>& paths, bool rewrite);
     // The same for requests that may carry the folder each was found in. notRemoved (may be
     // null) receives path -> reason for every path known to be still there: refused here,
-    // or failed or refused by the helper. The daemon answers nothing per path, so what it
-    // was handed counts as removed.
+    // or failed or refused by the helper or by the daemon's gate. The daemon tells only what
+    // it refused at once; the rest it was handed counts as removed.
     static bool removeSystemFile(const std::vector<hvn::RemovalBatch::Request>& batch, bool rewrite,
                                  std::map<std::string, std::string>* notRemoved);
     // Removes one path through the privileged helper (the administrator prompt). True when
