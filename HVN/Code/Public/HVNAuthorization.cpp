@@ -1,5 +1,7 @@
 #include "HVN/Code/Public/HVNAuthorization.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -25,6 +27,11 @@ bool HVNAuthorization::installDaemon() {
     const hvn::Authorization& authorization = shareAuthorization().authorizationRef();
 
     std::string daemon = hvn::Bundle::pathForResource("HVNDaemon", "");
+    // The build puts the bundle's programs beside the application.
+    if (daemon.empty() && !hvn::Bundle::executableFolder().empty() &&
+        access((hvn::Bundle::executableFolder() + "/HVNDaemon").c_str(), X_OK) == 0) {
+        daemon = hvn::Bundle::executableFolder() + "/HVNDaemon";
+    }
     std::string daemonPlist = hvn::Bundle::pathForResource("com.corvane.HVNDaemon", "plist");
     std::string script = hvn::Bundle::pathForResource("copy", "sh");
 
@@ -48,7 +55,9 @@ bool HVNAuthorization::installDaemon() {
             return false;
         }
         // Arguments go to the shell as separate words, so blanks in the paths need no escaping.
-        result = authorization.executeWithPrivileges("/bin/sh", {script, daemonCopy, plistCopy});
+        // The script starts the daemon for the user asking.
+        result = authorization.executeWithPrivileges("/bin/sh",
+                                                     {script, daemonCopy, plistCopy, std::to_string(getuid())});
         removeCopies();
     } else {
         hvn::Log::write(
