@@ -286,8 +286,8 @@ ReadResult readFrame(int fd, size_t maxBody) {
 
 }  // namespace DaemonConnection
 
-std::map<std::string, std::string> DaemonObject::removeFileFoundIn(const std::vector<RemovalBatch::Request>& batch,
-                                                                   bool isWrite) {
+std::map<std::string, std::string> DaemonObject::removeFileFoundIn(
+    const std::vector<RemovalBatch::Request>& batch, bool isWrite) {
     std::vector<std::string> paths;
     paths.reserve(batch.size());
     for (const auto& r : batch) paths.push_back(r.path);

@@ -43,8 +43,8 @@ public:
     // removeFile with the folder each path was found in, when known. Returns path -> reason
     // for the paths the daemon refused at once (they stay where they are); what it took may
     // still be under way. The default forwards the paths to removeFile and refuses nothing.
-    virtual std::map<std::string, std::string> removeFileFoundIn(const std::vector<RemovalBatch::Request>& batch,
-                                                                 bool isWrite);
+    virtual std::map<std::string, std::string> removeFileFoundIn(
+        const std::vector<RemovalBatch::Request>& batch, bool isWrite);
     // Replaces each executable by a copy holding only this machine's architecture.
     virtual void lipoApp(const std::vector<std::string>& paths) = 0;
     // Switches the launchd job described by the property list off (disable) or on; true

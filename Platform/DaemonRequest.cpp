@@ -83,8 +83,9 @@ Value pathsValue(const std::vector<RemovalBatch::Request>& paths) {
 }  // namespace
 
 bool DaemonRequest::isKnownSelector(const std::string& selector) {
-    return selector == kRespondsToSelector || selector == kRemoveFileSelector || selector == kLipoAppSelector ||
-           selector == kSetServerDisableSelector || selector == kStopRemoveSelector;
+    return selector == kRespondsToSelector || selector == kRemoveFileSelector ||
+           selector == kLipoAppSelector || selector == kSetServerDisableSelector ||
+           selector == kStopRemoveSelector;
 }
 
 bool DaemonRequest::mayServe(unsigned peerUid, unsigned servedUid) {
@@ -110,7 +111,8 @@ std::optional<DaemonRequest> DaemonRequest::decode(const Value& message, std::st
     }
     const Array& args = argumentsValue ? argumentsValue->asArray() : kNone;
     auto wrongCount = [&](const char* expected) {
-        fail(errorText, shown(name) + " takes " + expected + " arguments, not " + std::to_string(args.size()));
+        fail(errorText,
+             shown(name) + " takes " + expected + " arguments, not " + std::to_string(args.size()));
         return std::nullopt;
     };
     auto bad = [&](int index, const std::string& what) {
@@ -123,7 +125,8 @@ std::optional<DaemonRequest> DaemonRequest::decode(const Value& message, std::st
     DaemonRequest r;
     if (name == kRespondsToSelector) {
         if (args.size() != 1) return wrongCount("1");
-        if (!args[0].isString() || args[0].asString().size() > kMaxSelectorLength) return bad(1, "a selector");
+        if (!args[0].isString() || args[0].asString().size() > kMaxSelectorLength)
+            return bad(1, "a selector");
         r.kind = Kind::RespondsToSelector;
         r.selector = args[0].asString();
     } else if (name == kRemoveFileSelector) {

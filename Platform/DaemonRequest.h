@@ -51,8 +51,9 @@ struct DaemonRequest {
     // The request a received value stands for; nullopt with errorText ("unrecognized selector
     // ...", "removeFile:isWrite: argument 1 is not an array of paths", ...) for anything
     // malformed: another top-level type, a missing or unknown selector, a wrong number or
-    // type of arguments, an empty, too long or NUL-holding path, too many paths, a "found in" list of another length or with a malformed entry. Relative paths
-    // and ".." are left to the removal gate, which refuses them with a reason.
+    // type of arguments, an empty, too long or NUL-holding path, too many paths, a "found in" list of another
+    // length or with a malformed entry. Relative paths and ".." are left to the removal gate, which refuses
+    // them with a reason.
     static std::optional<DaemonRequest> decode(const Value& message, std::string* errorText = nullptr);
 
     // The value a request is sent as (decode(encode(r)) gives r back).

@@ -137,12 +137,15 @@ std::optional<Value> LaunchdJob::switchedProgram(const Value& plist, bool disabl
         it->second.asArray().front().isString() && !it->second.asArray().front().asString().empty()) {
         any = true;
         if (!apply(it->second.array().front())) {
-            return failure("the program " + it->second.asArray().front().asString() + " cannot be switched on");
+            return failure("the program " + it->second.asArray().front().asString() +
+                           " cannot be switched on");
         }
     }
-    if (auto it = d.find("Program"); it != d.end() && it->second.isString() && !it->second.asString().empty()) {
+    if (auto it = d.find("Program");
+        it != d.end() && it->second.isString() && !it->second.asString().empty()) {
         any = true;
-        if (!apply(it->second)) return failure("the program " + it->second.asString() + " cannot be switched on");
+        if (!apply(it->second))
+            return failure("the program " + it->second.asString() + " cannot be switched on");
     }
     if (!any) return failure("the job names no program");
     if (changed) *changed = didChange;

@@ -68,7 +68,8 @@ void append(std::string& out, const std::string& field) {
 std::string encodeRequests(const std::vector<Request>& requests) {
     std::string out;
     for (const auto& r : requests) {
-        append(out, r.foundIn ? std::to_string(r.foundIn->device) + ":" + std::to_string(r.foundIn->inode) : "-");
+        append(out,
+               r.foundIn ? std::to_string(r.foundIn->device) + ":" + std::to_string(r.foundIn->inode) : "-");
         append(out, r.path);
     }
     return out;

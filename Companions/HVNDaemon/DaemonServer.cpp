@@ -83,6 +83,9 @@ bool DaemonServer::run(int listenFd, int stopFd) {
         Connection* raw = c.get();
         c->thread = std::thread([this, raw] {
             serve(raw->fd);
+            // The peer sees the end now; the descriptor is closed when the thread is reaped,
+            // so that it cannot be reused while the accept loop may still name it.
+            ::shutdown(raw->fd, SHUT_RDWR);
             raw->done = true;
         });
         connections.push_back(std::move(c));
@@ -140,21 +143,21 @@ void DaemonServer::serve(int fd) {
                 continue;
             }
             case RS::Malformed:
-                hvn::Log::writef("HVNDaemon: a malformed request from uid %u: %s", static_cast<unsigned>(peer.uid),
-                                 r.errorText.c_str());
+                hvn::Log::writef("HVNDaemon: a malformed request from uid %u: %s",
+                                 static_cast<unsigned>(peer.uid), r.errorText.c_str());
                 reply(fd, hvn::DaemonReply::error(r.errorText));
                 continue;
             case RS::Oversized:
             case RS::Truncated:
-                hvn::Log::writef("HVNDaemon: a broken request from uid %u: %s", static_cast<unsigned>(peer.uid),
-                                 r.errorText.c_str());
+                hvn::Log::writef("HVNDaemon: a broken request from uid %u: %s",
+                                 static_cast<unsigned>(peer.uid), r.errorText.c_str());
                 reply(fd, hvn::DaemonReply::error(r.errorText));
                 return;
             case RS::Closed:
                 return;
             case RS::Failed:
-                hvn::Log::writef("HVNDaemon: closing a connection of uid %u: %s", static_cast<unsigned>(peer.uid),
-                                 r.errorText.c_str());
+                hvn::Log::writef("HVNDaemon: closing a connection of uid %u: %s",
+                                 static_cast<unsigned>(peer.uid), r.errorText.c_str());
                 return;
         }
     }

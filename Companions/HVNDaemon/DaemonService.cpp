@@ -13,7 +13,8 @@ namespace hvndaemon {
 using hvn::DaemonRequest;
 using Status = hvn::RemovalGate::Admission::Status;
 
-DaemonService::DaemonService(hvn::RemovalGate gate, std::string arch) : gate_(std::move(gate)), arch_(std::move(arch)) {}
+DaemonService::DaemonService(hvn::RemovalGate gate, std::string arch)
+    : gate_(std::move(gate)), arch_(std::move(arch)) {}
 
 DaemonService::~DaemonService() {
     shutdown();
@@ -37,7 +38,8 @@ hvn::Value DaemonService::handle(const DaemonRequest& request) {
             std::string error;
             bool switched = switchJob(gate_, request.path, request.flag, &error);
             if (switched) {
-                hvn::Log::write(std::string("HVNDaemon: switched ") + (request.flag ? "off " : "on ") + request.path);
+                hvn::Log::write(std::string("HVNDaemon: switched ") + (request.flag ? "off " : "on ") +
+                                request.path);
             } else {
                 hvn::Log::write(error);
             }
@@ -73,11 +75,12 @@ hvn::Value DaemonService::removeFile(const DaemonRequest& request) {
                 auto outcomes = hvn::RemovalBatch::removeAll(batch, gate_, rewrite, &stop);
                 size_t removed = 0;
                 for (const auto& o : outcomes) {
-                    removed += o.status == hvn::RemovalStatus::Removed || o.status == hvn::RemovalStatus::Missing;
+                    removed +=
+                        o.status == hvn::RemovalStatus::Removed || o.status == hvn::RemovalStatus::Missing;
                 }
                 if (outcomes.size() < batch.size()) {
-                    hvn::Log::writef("HVNDaemon: the removal was stopped after %zu of %zu paths", outcomes.size(),
-                                     batch.size());
+                    hvn::Log::writef("HVNDaemon: the removal was stopped after %zu of %zu paths",
+                                     outcomes.size(), batch.size());
                 }
                 hvn::Log::writef("HVNDaemon: removed %zu of %zu paths%s", removed, batch.size(),
                                  rewrite ? ", overwriting files first" : "");

@@ -152,7 +152,10 @@ std::optional<DaemonSocket> DaemonSocket::open(const std::string& path, uid_t ow
 }
 
 DaemonSocket::DaemonSocket(DaemonSocket&& other) noexcept
-    : fd_(other.fd_), folderFd_(other.folderFd_), name_(std::move(other.name_)), inode_(other.inode_),
+    : fd_(other.fd_),
+      folderFd_(other.folderFd_),
+      name_(std::move(other.name_)),
+      inode_(other.inode_),
       device_(other.device_) {
     other.fd_ = -1;
     other.folderFd_ = -1;

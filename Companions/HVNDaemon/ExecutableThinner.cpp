@@ -41,7 +41,8 @@ bool thinExecutable(const hvn::RemovalGate& gate, const std::string& path, const
         return fail(errorText, "Refusing to thin " + path + ": it is not a regular file");
     }
     const int fd = ::openat(a.parentFd(), a.name().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(errorText, "Could not thin " + path + ": " + std::system_category().message(errno));
+    if (fd < 0)
+        return fail(errorText, "Could not thin " + path + ": " + std::system_category().message(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != a.entry().identity.inode) {
         ::close(fd);

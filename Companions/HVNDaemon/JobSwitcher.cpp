@@ -44,7 +44,8 @@ bool replaceAt(int folderFd, const std::string& name, const struct stat& origina
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         temporary = "." + name.substr(0, 200) + ".hvn-" + std::to_string(random());
-        fd = ::openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        fd =
+            ::openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return fail(errorText, "Could not rewrite " + path + ": " + systemText(errno));
@@ -112,7 +113,8 @@ bool switchJob(const hvn::RemovalGate& gate, const std::string& path, bool disab
     }
     if (static_cast<uint64_t>(st.st_size) > hvn::LaunchdJob::kMaxFileSize) {
         ::close(fd);
-        return fail(errorText, "Refusing to rewrite " + path + ": it is larger than a job description may be");
+        return fail(errorText,
+                    "Refusing to rewrite " + path + ": it is larger than a job description may be");
     }
     std::string bytes;
     const int readError = hvn::readToEnd(fd, bytes);
@@ -131,7 +133,8 @@ bool switchJob(const hvn::RemovalGate& gate, const std::string& path, bool disab
     const bool binary = bytes.rfind("bplist", 0) == 0;
     const std::string out =
         hvn::PropertyList::serialize(*switched, binary ? hvn::PlistFormat::Binary : hvn::PlistFormat::XML);
-    if (out.empty()) return fail(errorText, "Could not rewrite " + path + ": the new list could not be written");
+    if (out.empty())
+        return fail(errorText, "Could not rewrite " + path + ": the new list could not be written");
     return replaceAt(a.parentFd(), a.name(), st, out, path, errorText);
 }
 

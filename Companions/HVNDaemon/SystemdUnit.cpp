@@ -38,7 +38,8 @@ std::optional<std::string> unitWord(const std::string& word, bool forCommand) {
     return out + "\"";
 }
 
-std::optional<std::string> systemdUnit(const hvn::Value& plist, const std::vector<std::string>& extraArguments,
+std::optional<std::string> systemdUnit(const hvn::Value& plist,
+                                       const std::vector<std::string>& extraArguments,
                                        const std::vector<std::string>& environment, std::string* errorText) {
     if (!plist.isDictionary()) {
         fail(errorText, "the property list holds no dictionary");
@@ -54,8 +55,8 @@ std::optional<std::string> systemdUnit(const hvn::Value& plist, const std::vecto
             command.push_back(a.asString());
         }
     }
-    if (const hvn::Value* program = plist.find("Program"); program && program->isString() &&
-                                                            !program->asString().empty()) {
+    if (const hvn::Value* program = plist.find("Program");
+        program && program->isString() && !program->asString().empty()) {
         // launchd starts "Program" with "ProgramArguments" as its argument vector, whose first
         // element is only the program's name then.
         if (command.empty()) {
@@ -106,7 +107,8 @@ std::optional<std::string> systemdUnit(const hvn::Value& plist, const std::vecto
         if (keepAlive->isDictionary()) restart = "on-failure";
     }
 
-    std::string unit = "[Unit]\nDescription=" + description + "\nAfter=local-fs.target\n\n[Service]\nType=simple\n";
+    std::string unit =
+        "[Unit]\nDescription=" + description + "\nAfter=local-fs.target\n\n[Service]\nType=simple\n";
     for (const auto& assignment : environment) {
         auto quoted = unitWord(assignment, false);
         if (!quoted) {

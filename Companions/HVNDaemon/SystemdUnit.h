@@ -19,7 +19,8 @@ namespace hvndaemon {
 // repeated). environment holds "NAME=value" assignments for Environment= lines. nullopt with
 // errorText when the list is no dictionary, names no program, or holds an argument a unit
 // file cannot carry (a control character such as a newline).
-std::optional<std::string> systemdUnit(const hvn::Value& plist, const std::vector<std::string>& extraArguments,
+std::optional<std::string> systemdUnit(const hvn::Value& plist,
+                                       const std::vector<std::string>& extraArguments,
                                        const std::vector<std::string>& environment, std::string* errorText);
 
 // One word of an ExecStart= line (or, with forCommand false, of an Environment= line): in

@@ -125,7 +125,8 @@ int serve(const User& user, const std::string& home) {
     hvn::RemovalGate gate(roots);
 
     std::string error;
-    auto socket = hvndaemon::DaemonSocket::open(hvn::DaemonConnection::socketPath(), user.uid, user.gid, &error);
+    auto socket =
+        hvndaemon::DaemonSocket::open(hvn::DaemonConnection::socketPath(), user.uid, user.gid, &error);
     if (!socket) {
         hvn::Log::write("HVNDaemon: " + error);
         std::fprintf(stderr, "HVNDaemon: %s\n", error.c_str());

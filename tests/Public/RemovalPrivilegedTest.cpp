@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -234,11 +235,11 @@ TEST_F(RemovalPrivilegedTest, AnInstalledDaemonTakesTheBatchOnTheRetry) {
     EXPECT_EQ(sleeps, std::vector<double>{1});
     EXPECT_EQ(installAttempts(), 1);
 
-    // The script got the three paths as three arguments, blanks and all, and the copies
-    // in the caches folder are gone again.
+    // The script got the three paths as three arguments, blanks and all, then the uid it
+    // starts the daemon for, and the copies in the caches folder are gone again.
     std::string args = hvn::readWholeFile(roots.base() + "/script-args").value_or("");
     EXPECT_EQ(args, bundle_ + "/Contents/Resources/copy.sh\n" + cache("HVNDaemon") + "\n" +
-                        cache("com.corvane.HVNDaemon.plist") + "\n");
+                        cache("com.corvane.HVNDaemon.plist") + "\n" + std::to_string(getuid()) + "\n");
     EXPECT_FALSE(exists(cache("HVNDaemon")));
     EXPECT_FALSE(exists(cache("com.corvane.HVNDaemon.plist")));
 }

@@ -56,8 +56,8 @@ bool HVNAuthorization::installDaemon() {
         }
         // Arguments go to the shell as separate words, so blanks in the paths need no escaping.
         // The script starts the daemon for the user asking.
-        result = authorization.executeWithPrivileges("/bin/sh",
-                                                     {script, daemonCopy, plistCopy, std::to_string(getuid())});
+        result = authorization.executeWithPrivileges(
+            "/bin/sh", {script, daemonCopy, plistCopy, std::to_string(getuid())});
         removeCopies();
     } else {
         hvn::Log::write(
