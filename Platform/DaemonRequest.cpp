@@ -125,8 +125,10 @@ std::optional<DaemonRequest> DaemonRequest::decode(const Value& message, std::st
     DaemonRequest r;
     if (name == kRespondsToSelector) {
         if (args.size() != 1) return wrongCount("1");
-        if (!args[0].isString() || args[0].asString().size() > kMaxSelectorLength)
+        if (!args[0].isString() || args[0].asString().size() > kMaxSelectorLength ||
+            !DaemonPath::isValidUTF8(args[0].asString())) {
             return bad(1, "a selector");
+        }
         r.kind = Kind::RespondsToSelector;
         r.selector = args[0].asString();
     } else if (name == kRemoveFileSelector) {

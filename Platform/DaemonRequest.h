@@ -53,7 +53,8 @@ struct DaemonRequest {
     // malformed: another top-level type, a missing or unknown selector, a wrong number or
     // type of arguments, an empty, too long or NUL-holding path, too many paths, a "found in" list of another
     // length or with a malformed entry. Relative paths and ".." are left to the removal gate, which refuses
-    // them with a reason.
+    // them with a reason. A selector asked about must be UTF-8 text; a path given as a string
+    // that is not UTF-8 is taken byte for byte, as one given as data.
     static std::optional<DaemonRequest> decode(const Value& message, std::string* errorText = nullptr);
 
     // The value a request is sent as (decode(encode(r)) gives r back).

@@ -134,6 +134,8 @@ TEST(DaemonRequestTest, MalformedRequestsAreErrorsWithTheirReason) {
          "argument 1 is not a path"},
         {"question without selector", request(kRespondsToSelector, {}), "takes 1"},
         {"question about a number", request(kRespondsToSelector, {Value(1)}), "argument 1 is not a selector"},
+        {"question in bytes that are not text", request(kRespondsToSelector, {Value("lipo\xff:")}),
+         "argument 1 is not a selector"},
     };
     for (const Case& c : cases) {
         std::string error;
