@@ -61,7 +61,8 @@ std::string checkRequest(const std::string& url, const HTTPRequestOptions& optio
             if (!isTokenChar(c)) return "the header field name '" + name + "' is not a token";
         }
         for (unsigned char c : value) {
-            if (c == '\r' || c == '\n' || c == '\0') return "the value of the header field " + name + " spans lines";
+            if (c == '\r' || c == '\n' || c == '\0')
+                return "the value of the header field " + name + " spans lines";
         }
     }
     return {};
@@ -190,7 +191,8 @@ void perform(const std::shared_ptr<HTTPRequest::Shared>& s) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(s->options.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, milliseconds(s->options.totalTimeoutSeconds));
     if (!s->options.headersOnly)
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(s->options.maxResponseBytes));
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(s->options.maxResponseBytes));
     if (fields) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, s.get());
@@ -232,7 +234,8 @@ std::optional<std::string> HTTPResponse::headerField(const std::string& name) co
     return std::nullopt;
 }
 
-HTTPRequest::HTTPRequest(std::shared_ptr<Shared> shared) : shared_(std::move(shared)), finished_(shared_->finished) {}
+HTTPRequest::HTTPRequest(std::shared_ptr<Shared> shared)
+    : shared_(std::move(shared)), finished_(shared_->finished) {}
 
 std::shared_ptr<HTTPRequest> HTTPRequest::get(const std::string& url, const HTTPRequestOptions& options,
                                               Completion completion) {

@@ -1,8 +1,8 @@
 // The launch's usage statistics against a loopback server that plays both the statistics
 // server and the date server, with a bundle of the test's own.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -39,7 +39,8 @@ int closedPort() {
 class UsageStatisticsTest : public hvn::test::RootsTest {
 protected:
     void SetUp() override {
-        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             unsetenv(name);
         ASSERT_TRUE(server.running());
         hvn::RunLoop::main().reset();
@@ -79,12 +80,14 @@ protected:
     Value record() const { return hvn::PropertyList::readFile(recordPath()).value_or(Value()); }
     void writeRecord(const std::string& version, const std::string& activeTime) const {
         ASSERT_TRUE(hvn::PropertyList::writeFile(
-            recordPath(), Value(hvn::Dictionary{{"VersionApp", Value(version)}, {"activeTime", Value(activeTime)}})));
+            recordPath(),
+            Value(hvn::Dictionary{{"VersionApp", Value(version)}, {"activeTime", Value(activeTime)}})));
     }
 
     std::string installTarget(int user, const std::string& ver) const {
         return "/stats/install.php?operate=1&user=" + std::to_string(user) +
-               "&system=" + HVNCommonFunction::getSystemVersionForUrl() + "&app=Halvorn&ver=" + ver + "&pr=ovra";
+               "&system=" + HVNCommonFunction::getSystemVersionForUrl() + "&app=Halvorn&ver=" + ver +
+               "&pr=ovra";
     }
     static constexpr const char* kActiveTarget = "/stats/active.php?uid=1&type=2&app=Halvorn&pr=corvane";
 
@@ -112,11 +115,9 @@ TEST_F(UsageStatisticsTest, OnlyAHigherVersionThanTheRecordedOneIsReported) {
         const char* current;
         int user;  // 0: nothing is sent
     } cases[] = {
-        {"2.1.0", "2.2.0", 2},
-        {"2.2.0", "2.2.0", 0},
-        {"3.0.0", "2.2.0", 0},  // a downgrade is no upgrade
-        {"2.1", "2.2.0", 2},    // two parts count as 0
-        {"", "2.2.0", 1},       // an empty record is a new installation
+        {"2.1.0", "2.2.0", 2}, {"2.2.0", "2.2.0", 0}, {"3.0.0", "2.2.0", 0},  // a downgrade is no upgrade
+        {"2.1", "2.2.0", 2},                                                  // two parts count as 0
+        {"", "2.2.0", 1},  // an empty record is a new installation
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.recorded) + " -> " + c.current);
@@ -207,7 +208,8 @@ TEST_F(UsageStatisticsTest, AMissingOrUnsafeLocaleCodeSendsNoAcceptLanguage) {
 }
 
 TEST_F(UsageStatisticsTest, NoUsableDateSkipsTheActiveReportAndKeepsTheRecord) {
-    for (std::optional<std::string> date : {std::optional<std::string>(), std::optional<std::string>("soon")}) {
+    for (std::optional<std::string> date :
+         {std::optional<std::string>(), std::optional<std::string>("soon")}) {
         server.clearRequests();
         setDate(date);
         useBundle("2.2.0", Value(1));
@@ -248,7 +250,8 @@ TEST_F(UsageStatisticsTest, AnUnreachableDateServerSkipsTheActiveReport) {
 
 TEST_F(UsageStatisticsTest, TheShippedInfoPlistSendsNothingAndSaysWhy) {
     // TempRoots points the main bundle at the built one.
-    Value info = hvn::PropertyList::readFile(hvn::test::bundlePath() + "/Contents/Info.plist").value_or(Value());
+    Value info =
+        hvn::PropertyList::readFile(hvn::test::bundlePath() + "/Contents/Info.plist").value_or(Value());
     EXPECT_EQ(info["HVNStatisticsServer"], Value(""));
     EXPECT_EQ(info["HVNDateServer"], Value(""));
     hvn::test::LogLines log;

@@ -19,7 +19,8 @@ namespace {
 class HTTPRequestTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             unsetenv(name);
         ASSERT_TRUE(server.running());
         hvn::RunLoop::main().reset();

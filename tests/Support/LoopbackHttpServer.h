@@ -55,7 +55,8 @@ public:
         addr.sin_port = 0;
         socklen_t len = sizeof addr;
         if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            ::listen(listener_, 16) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
             if (listener_ >= 0) ::close(listener_);
             listener_ = -1;
             return;
@@ -165,7 +166,8 @@ private:
                 continue;
             }
             size_t colon = line.find(':');
-            if (colon != std::string::npos) req.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
+            if (colon != std::string::npos)
+                req.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
         }
         Reply reply;
         {

@@ -77,8 +77,9 @@ bool HVNUsageStatistics::canSend(const std::string& report, bool needsDateServer
         return false;
     }
     if (statisticsServer().empty()) {
-        hvn::Log::writef("No statistics server is configured (HVNStatisticsServer in Info.plist); the %s is not sent",
-                         report.c_str());
+        hvn::Log::writef(
+            "No statistics server is configured (HVNStatisticsServer in Info.plist); the %s is not sent",
+            report.c_str());
         return false;
     }
     if (needsDateServer && dateServer().empty()) {

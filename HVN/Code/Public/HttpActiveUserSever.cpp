@@ -50,13 +50,15 @@ void HttpActiveUserSever::getServiceDateTime() {
     auto self = shared_from_this();
     request_ = hvn::HTTPRequest::get(url, options, [self](const hvn::HTTPResponse& r) {
         if (!r.ok()) {
-            hvn::Log::writef("The date request failed: %s; the active-user report is not sent", r.error.c_str());
+            hvn::Log::writef("The date request failed: %s; the active-user report is not sent",
+                             r.error.c_str());
             return;
         }
         auto field = r.headerField("Date");
         auto date = field ? hvn::HTTPRequest::parseDate(*field) : std::nullopt;
         if (!date) {
-            hvn::Log::write("The date server's answer has no usable Date field; the active-user report is not sent");
+            hvn::Log::write(
+                "The date server's answer has no usable Date field; the active-user report is not sent");
             return;
         }
         self->currentSeviceDate = date;
@@ -70,7 +72,8 @@ void HttpActiveUserSever::sendActiveEvet() {
     if (HVNCommonFunction::getOnlineUsersFlag() != 1) {
         auto stored = HVNCommonFunction::getActiveTimeFromCalendarStates();
         if (stored && !stored->empty() &&
-            HVNCommonFunction::getIntFromActiveDateStr(stored) == HVNCommonFunction::getIntFromActiveDateStr(month)) {
+            HVNCommonFunction::getIntFromActiveDateStr(stored) ==
+                HVNCommonFunction::getIntFromActiveDateStr(month)) {
             hvn::Log::writef("The active-user report of %s was sent already", month.c_str());
             return;
         }
@@ -83,19 +86,21 @@ void HttpActiveUserSever::makeAndSendUrlRequest() {
     if (hasSendRequest) return;
     hasSendRequest = true;
     using hvn::HTTPRequest;
-    std::string path = hvn::format("active.php?uid=%s&type=%s&app=%s&pr=corvane", HTTPRequest::percentEncode("1").c_str(),
-                                   HTTPRequest::percentEncode("2").c_str(),
-                                   HTTPRequest::percentEncode(HVNCommonFunction::getProjectNameForHttpRequest()).c_str());
+    std::string path =
+        hvn::format("active.php?uid=%s&type=%s&app=%s&pr=corvane", HTTPRequest::percentEncode("1").c_str(),
+                    HTTPRequest::percentEncode("2").c_str(),
+                    HTTPRequest::percentEncode(HVNCommonFunction::getProjectNameForHttpRequest()).c_str());
     std::string url = createRequestWithUrl(path);
     hvn::Log::writef("the url is %s", url.c_str());
     auto self = shared_from_this();
-    request_ = HTTPRequest::get(url, HVNUsageStatistics::requestOptions(), [self](const hvn::HTTPResponse& r) {
-        if (!r.ok()) {
-            self->receivedData.clear();
-            hvn::Log::writef("The active-user report failed: %s", r.error.c_str());
-            return;
-        }
-        self->receivedData = r.body;
-        hvn::Log::writef("response is :[%s]", responseText(self->receivedData).c_str());
-    });
+    request_ =
+        HTTPRequest::get(url, HVNUsageStatistics::requestOptions(), [self](const hvn::HTTPResponse& r) {
+            if (!r.ok()) {
+                self->receivedData.clear();
+                hvn::Log::writef("The active-user report failed: %s", r.error.c_str());
+                return;
+            }
+            self->receivedData = r.body;
+            hvn::Log::writef("response is :[%s]", responseText(self->receivedData).c_str());
+        });
 }

@@ -50,20 +50,22 @@ void HttpLoginService::sendInstallEvent() {
     HVNCommonFunction::saveOrUpdateVersionFile();
 
     using hvn::HTTPRequest;
-    std::string path = hvn::format("install.php?operate=1&user=%ld&system=%s&app=%s&ver=%s&pr=%s", user,
-                                   HTTPRequest::percentEncode(HVNCommonFunction::getSystemVersionForUrl()).c_str(),
-                                   HTTPRequest::percentEncode(HVNCommonFunction::getProjectNameForHttpRequest()).c_str(),
-                                   HTTPRequest::percentEncode(current).c_str(), HTTPRequest::percentEncode("ovra").c_str());
+    std::string path =
+        hvn::format("install.php?operate=1&user=%ld&system=%s&app=%s&ver=%s&pr=%s", user,
+                    HTTPRequest::percentEncode(HVNCommonFunction::getSystemVersionForUrl()).c_str(),
+                    HTTPRequest::percentEncode(HVNCommonFunction::getProjectNameForHttpRequest()).c_str(),
+                    HTTPRequest::percentEncode(current).c_str(), HTTPRequest::percentEncode("ovra").c_str());
     std::string url = createRequestWithUrl(path);
     hvn::Log::writef("the url is %s", url.c_str());
     auto self = shared_from_this();
-    request_ = HTTPRequest::get(url, HVNUsageStatistics::requestOptions(), [self](const hvn::HTTPResponse& r) {
-        if (!r.ok()) {
-            self->receivedData.clear();
-            hvn::Log::writef("The install report failed: %s", r.error.c_str());
-            return;
-        }
-        self->receivedData = r.body;
-        hvn::Log::writef("response is :[%s]", responseText(self->receivedData).c_str());
-    });
+    request_ =
+        HTTPRequest::get(url, HVNUsageStatistics::requestOptions(), [self](const hvn::HTTPResponse& r) {
+            if (!r.ok()) {
+                self->receivedData.clear();
+                hvn::Log::writef("The install report failed: %s", r.error.c_str());
+                return;
+            }
+            self->receivedData = r.body;
+            hvn::Log::writef("response is :[%s]", responseText(self->receivedData).c_str());
+        });
 }
