@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "HVN/Code/Public/HVNSearchApplications.h"
@@ -26,22 +29,75 @@ bool contains(const std::string& s, const std::string& part) {
     return s.find(part) != std::string::npos;
 }
 
+// The real location of a root folder; the text itself when it cannot be resolved.
+std::string realLocation(const std::string& folder) {
+    char buf[PATH_MAX];
+    if (::realpath(folder.c_str(), buf)) return buf;
+    return hvn::Roots::normalize(folder);
+}
+
+// path with the prefix `from` replaced by `to`; nullopt when path does not lie in `from`.
+std::optional<std::string> swapPrefix(const std::string& path, const std::string& from, const std::string& to) {
+    if (from == "/" || path.compare(0, from.size(), from) != 0) return std::nullopt;
+    if (path.size() == from.size()) return to;
+    if (path[from.size()] != '/') return std::nullopt;
+    return (to == "/" ? "" : to) + path.substr(from.size());
+}
+
+// Below a root, under its real location.
+std::string below(const std::string& realRoot, const std::string& relative) {
+    std::string rel = relative;
+    while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
+    return realRoot == "/" ? "/" + rel : realRoot + "/" + rel;
+}
+
 }  // namespace
 
 std::vector<std::string> HVNDeleteSelectedApp::relatedFolders() {
+    const std::string home = realLocation(hvn::Roots::home());
+    const std::string root = realLocation(hvn::Roots::system());
     std::vector<std::string> folders;
     for (const char* rel : {"Library", "Library/Preferences", "Library/Caches", "Library/Containers",
                             "Library/Application Support/CrashReporter", "Library/Application Support",
                             "Library/Saved Application State", "Library/LaunchAgents",
                             "Library/Logs/CrashReporter", "Library/Logs", "Library/Logs/DiagnosticReports"}) {
-        folders.push_back(hvn::Roots::homePath(rel));
+        folders.push_back(below(home, rel));
     }
     for (const char* abs :
          {"/Library", "/Library/StartupItems", "/Library/LaunchDaemons", "/Library/LaunchAgents",
           "/Library/Application Support", "/Library/Documentation/Applications"}) {
-        folders.push_back(hvn::Roots::systemPath(abs));
+        folders.push_back(below(root, abs));
     }
     return folders;
+}
+
+namespace {
+
+// The real home folder and system root, and what lies directly inside them, are never
+// offered (the textual check of Roots sees only the roots as they are named).
+bool isRealRootOrTopLevel(const std::string& normal) {
+    std::string parent = normal.substr(0, normal.rfind('/'));
+    if (parent.empty()) parent = "/";
+    for (const std::string& r : {realLocation(hvn::Roots::home()), realLocation(hvn::Roots::system())}) {
+        if (normal == r || parent == r) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string HVNDeleteSelectedApp::realRootPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    const std::string normal = hvn::Roots::normalize(path);
+    std::string home = hvn::Roots::home();
+    std::string root = hvn::Roots::system();
+    // The longer root first: the home folder may lie below the system root or the other way.
+    std::vector<std::string> order = {home, root};
+    if (root.size() > home.size()) std::swap(order[0], order[1]);
+    for (const std::string& r : order) {
+        if (auto swapped = swapPrefix(normal, r, realLocation(r))) return *swapped;
+    }
+    return normal;
 }
 
 bool HVNDeleteSelectedApp::isUsableBundleIdentifier(const std::string& bundleID) {
@@ -55,22 +111,23 @@ bool HVNDeleteSelectedApp::isUsableBundleIdentifier(const std::string& bundleID)
 }
 
 std::vector<std::string> HVNDeleteSelectedApp::deleteFiles(const HVNAppItem& item) {
-    if (item.executableString.empty() || !isUsableBundleIdentifier(item.bundleID)) return {item.path};
+    if (item.executableString.empty() || !isUsableBundleIdentifier(item.bundleID)) return {realRootPath(item.path)};
     std::vector<std::string> found =
         getCommonFilesByBundleAndKeyWords(item.bundleID, item.executableString, relatedFolders());
-    std::vector<std::string> temporary =
-        getPrivateByBundleAndKeyWords(item.bundleID, hvn::Roots::systemPath("/private/var/folders"));
+    std::vector<std::string> temporary = getPrivateByBundleAndKeyWords(
+        item.bundleID, below(realLocation(hvn::Roots::system()), "/private/var/folders"));
     found.insert(found.end(), temporary.begin(), temporary.end());
 
     std::vector<std::string> out;
     std::set<std::string> seen;
-    std::string own = hvn::Roots::normalize(item.path);
+    const std::string own = realRootPath(item.path);
     for (const std::string& p : found) {
         std::string n = hvn::Roots::normalize(p);
-        if (n == own || hvn::Roots::isProtectedPath(n) || !seen.insert(n).second) continue;
+        if (n == own || hvn::Roots::isProtectedPath(n) || isRealRootOrTopLevel(n) || !seen.insert(n).second)
+            continue;
         out.push_back(p);
     }
-    out.push_back(item.path);
+    out.push_back(own);
     return out;
 }
 

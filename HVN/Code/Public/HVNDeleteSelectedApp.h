@@ -15,7 +15,10 @@ class HVNDeleteSelectedApp {
 public:
     HVNDeleteSelectedApp() = delete;
 
-    // The paths to remove for an item, the item's own path last, without repeats.
+    // The paths to remove for an item, the item's own path last, without repeats. Every path
+    // is given under the real locations of the home folder and the system root (see
+    // realRootPath), so that the removal gate, which follows no symbolic link, admits them
+    // when the home folder is reached through a link.
     // Without an executable name or a usable bundle identifier (one with a "." between two
     // non-empty parts), only the item's own path. Otherwise the entries found by
     // getCommonFilesByBundleAndKeyWords() in relatedFolders(), then those found by
@@ -54,8 +57,14 @@ public:
     // "Library/Saved Application State", "Library/LaunchAgents", "Library/Logs/CrashReporter",
     // "Library/Logs", "Library/Logs/DiagnosticReports"; then under the system root "/Library",
     // "/Library/StartupItems", "/Library/LaunchDaemons", "/Library/LaunchAgents",
-    // "/Library/Application Support", "/Library/Documentation/Applications".
+    // "/Library/Application Support", "/Library/Documentation/Applications". Each is named
+    // under the real location of its root (symbolic links of the root resolved once; the
+    // folders below it are taken as they are).
     static std::vector<std::string> relatedFolders();
+    // path with the home folder or the system root at its start (as the environment names
+    // them) replaced by that root's real location; normalised. Any other absolute path is
+    // only normalised; a relative one is returned as it is.
+    static std::string realRootPath(const std::string& path);
     // True when a bundle identifier is fit to match file names: a "." between two
     // non-empty parts ("com.example.Editor"); a one-word identifier would match far too much.
     static bool isUsableBundleIdentifier(const std::string& bundleID);
