@@ -53,7 +53,8 @@ std::optional<Figures> readFigures(std::string* error) {
 
 // The labels in the order the page's table lists them.
 std::vector<std::string> labels(const Figures& f) {
-    return {HVNGetRAM::label(HVNGetRAM::kFreeFormat, f.free), HVNGetRAM::label(HVNGetRAM::kWiredFormat, f.wired),
+    return {HVNGetRAM::label(HVNGetRAM::kFreeFormat, f.free),
+            HVNGetRAM::label(HVNGetRAM::kWiredFormat, f.wired),
             HVNGetRAM::label(HVNGetRAM::kActiveFormat, f.active),
             HVNGetRAM::label(HVNGetRAM::kInactiveFormat, f.inactive),
             HVNGetRAM::label(HVNGetRAM::kTotalFormat, f.total)};
@@ -97,7 +98,8 @@ int runMemory(const cli::Args& args) {
     }
     if (!clean) {
         if (asJson) {
-            std::printf("%s\n", figuresJson(*before).dump(2, ' ', false, json::error_handler_t::replace).c_str());
+            std::printf("%s\n",
+                        figuresJson(*before).dump(2, ' ', false, json::error_handler_t::replace).c_str());
         } else {
             for (const auto& line : labels(*before)) std::printf("%s\n", line.c_str());
         }
@@ -106,7 +108,8 @@ int runMemory(const cli::Args& args) {
 
     // Ctrl-C reaches the release program too; this process only waits for it to end. A
     // handler (not SIG_IGN) so that the program does not inherit an ignored signal.
-    struct sigaction sa {}, oldSa {};
+    struct sigaction sa {
+    }, oldSa{};
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &oldSa);

@@ -47,8 +47,8 @@ std::string HVNGetRAM::convertMemorySizeInfo(double bytes) {
 }
 
 std::optional<std::pair<std::string, double>> HVNGetRAM::entryBeginningWith(const hvn::Dictionary& info,
-                                                                           const std::string& prefix,
-                                                                           size_t length) {
+                                                                            const std::string& prefix,
+                                                                            size_t length) {
     const std::string head = prefix.substr(0, length);
     for (const auto& [key, value] : info) {
         if (key.compare(0, head.size(), head) == 0 && key.size() >= head.size()) {

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -16,11 +16,12 @@
 namespace {
 
 std::atomic<double> gTimeLimit{300.0};
-std::atomic<int> gInProgress{0};
+std::atomic<uint64_t> gReported{0};
 
 bool isExecutableFile(const std::string& path) {
     struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
 }
 
 // Polls the child until it ends or `seconds` pass; true when it ended.
@@ -48,7 +49,8 @@ bool runProgram(std::string* error) {
         return false;
     }
     if (!waitForEnd(process, HVNMemoryClear::timeLimit())) {
-        hvn::Log::writef("ClearMemory still runs after %.0f seconds; stopping it", HVNMemoryClear::timeLimit());
+        hvn::Log::writef("ClearMemory still runs after %.0f seconds; stopping it",
+                         HVNMemoryClear::timeLimit());
         process.terminate(SIGTERM);
         if (!waitForEnd(process, 2.0)) process.terminate(SIGKILL);
     }
@@ -67,7 +69,6 @@ bool runProgram(std::string* error) {
 }  // namespace
 
 bool HVNMemoryClear::clearMemory(std::string* error) {
-    ++gInProgress;
     std::string why;
     bool ok = false;
     try {
@@ -78,7 +79,7 @@ bool HVNMemoryClear::clearMemory(std::string* error) {
     if (!ok) hvn::Log::write(why);
     if (error) *error = why;
     HVNCommonFunction::postRAMCleanFinishNotificationOnMainThread();
-    --gInProgress;
+    ++gReported;
     return ok;
 }
 
@@ -97,6 +98,6 @@ void HVNMemoryClear::setTimeLimit(double seconds) {
     gTimeLimit.store(seconds);
 }
 
-int HVNMemoryClear::releasesInProgress() {
-    return gInProgress.load();
+uint64_t HVNMemoryClear::releasesReported() {
+    return gReported.load();
 }

@@ -6,6 +6,7 @@
 // thread; the finish notification always reaches the main run loop afterwards.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class HVNMemoryClear {
@@ -27,6 +28,7 @@ public:
     static double timeLimit();
     static void setTimeLimit(double seconds);
 
-    // The number of clearMemory calls that have not yet queued their finish notification.
-    static int releasesInProgress();
+    // How many clearMemory calls have queued their finish notification since the program
+    // started (the notification is queued before the count grows).
+    static uint64_t releasesReported();
 };
