@@ -1,5 +1,6 @@
 #include "HVN/Code/ToolBox/Uninstall/HVNUninstallRemoval.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -43,8 +44,9 @@ HVNUninstallOutcome outcome(const std::string& path, HVNUninstallOutcome::Where 
 HVNUninstallListing HVNUninstallRemoval::list(const std::string& path) {
     HVNUninstallListing l;
     l.path = path;
-    l.listed = hvn::ListedItem::of(path);
-    l.foundIn = identityOf(parentOf(path));
+    while (l.path.size() > 1 && l.path.back() == '/') l.path.pop_back();
+    l.listed = hvn::ListedItem::of(l.path);
+    l.foundIn = identityOf(parentOf(l.path));
     return l;
 }
 
@@ -57,9 +59,9 @@ std::vector<HVNUninstallListing> HVNUninstallRemoval::list(const std::vector<std
 
 std::string HVNUninstallRemoval::changeSinceListed(const HVNUninstallListing& listing) {
     if (!listing.listed) return "it was not there when it was listed";
-    auto now = hvn::ListedItem::of(listing.path);
-    if (!now) return "it is no longer there";
-    if (!(*now == *listing.listed)) return "it has changed since it was listed";
+    // A folder is compared by identity only: its size and time follow its contents.
+    if (std::string change = listing.listed->changeOfEntry(AT_FDCWD, listing.path.c_str()); !change.empty())
+        return change;
     if (listing.foundIn && identityOf(parentOf(listing.path)) != listing.foundIn)
         return "its folder has changed since it was listed";
     return "";

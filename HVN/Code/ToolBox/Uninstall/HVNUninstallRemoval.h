@@ -45,13 +45,15 @@ class HVNUninstallRemoval {
 public:
     HVNUninstallRemoval() = delete;
 
-    // Notes each path as it is now (links not followed).
+    // Notes each path as it is now (links not followed; trailing slashes dropped).
     static HVNUninstallListing list(const std::string& path);
     static std::vector<HVNUninstallListing> list(const std::vector<std::string>& paths);
 
     // "" when the path is still the item listed, in the folder it was found in; otherwise
-    // why not ("it was not there when it was listed", "it is no longer there", "it has
-    // changed since it was listed", "its folder has changed since it was listed").
+    // why not ("it was not there when it was listed", "it is no longer there", "it has been
+    // replaced since it was listed", "it has changed since it was listed" (a file's size or
+    // time; a folder is compared by identity only), "its folder has changed since it was
+    // listed").
     static std::string changeSinceListed(const HVNUninstallListing& listing);
 
     // Removes (or, with toTrash, trashes) every listed item, in order, and returns one
