@@ -7,6 +7,7 @@
 // Every function may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,5 +35,30 @@ std::string bundlePathForExecutable(const std::string& executablePath);
 
 // Tests: replaces what runningApplications() returns; nullopt restores the real list.
 void setRunningApplicationsForTesting(std::optional<std::vector<RunningApplication>> applications);
+
+// One process of the calling user.
+struct UserProcess {
+    int pid = 0;
+    std::string executablePath;  // /proc/PID/exe, without a " (deleted)" suffix
+    uint64_t device = 0;         // of the executable file the process runs
+    uint64_t inode = 0;
+};
+
+// The live processes of the calling user, in process-identifier order: those whose real and
+// effective user ids both equal this process's real user id. Zombies, kernel threads and
+// processes that cannot be read are left out; this process is included.
+std::vector<UserProcess> processesOfCurrentUser();
+
+// True when the process runs the file at executablePath: the same file (device and inode)
+// or, for an executable replaced or removed on disk since it started, the same path.
+bool runsExecutable(const UserProcess& process, const std::string& executablePath);
+
+// Opens the application bundle at appPath as the desktop does: when a process of the
+// calling user already runs its executable, nothing more happens; otherwise its
+// Contents/MacOS/<CFBundleExecutable> (the bundle's name without ".app" when the Info.plist
+// names none) is started detached, in a session of its own, with no arguments. True when
+// it runs; false with errorText when the bundle has no executable program or it could not
+// be started. Any thread.
+bool openApplication(const std::string& appPath, std::string* errorText = nullptr);
 
 }  // namespace hvn::Workspace
