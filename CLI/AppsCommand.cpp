@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -57,7 +57,8 @@ int runApps(const cli::Args& args) {
         if (a == "--json") {
             asJson = true;
         } else {
-            std::fprintf(stderr, "halvorn apps: unknown argument '%s'\n%s", cli::terminalText(a).c_str(), kHelp);
+            std::fprintf(stderr, "halvorn apps: unknown argument '%s'\n%s", cli::terminalText(a).c_str(),
+                         kHelp);
             return 2;
         }
     }
@@ -103,7 +104,8 @@ int runApps(const cli::Args& args) {
                 putText(j, "bundleID", item->bundleID);
                 putText(j, "version", item->version);
                 j["size"] = item->appSizeIntValue();
-                j["lastUsed"] = item->lastUseDate ? json(cli::json::isoDate(*item->lastUseDate)) : json(nullptr);
+                j["lastUsed"] =
+                    item->lastUseDate ? json(cli::json::isoDate(*item->lastUseDate)) : json(nullptr);
                 doc["items"].push_back(std::move(j));
             }
         }
@@ -113,7 +115,8 @@ int runApps(const cli::Args& args) {
     for (const auto& k : kinds) {
         std::printf("%s(%zu)\n", k.title, k.items.size());
         for (const auto& item : k.items) {
-            std::printf("  %10s  %-32s %-10s %s\n", HVNCommonFunction::getSizeDesc(item->appSizeIntValue()).c_str(),
+            std::printf("  %10s  %-32s %-10s %s\n",
+                        HVNCommonFunction::getSizeDesc(item->appSizeIntValue()).c_str(),
                         cli::terminalText(item->name).c_str(),
                         cli::terminalText(item->version.empty() ? "-" : item->version).c_str(),
                         cli::terminalText(item->path).c_str());
@@ -122,6 +125,7 @@ int runApps(const cli::Args& args) {
     return 0;
 }
 
-cli::CommandRegistration reg({"apps", "list the applications, widgets, plug-ins and preference panes", runApps});
+cli::CommandRegistration reg({"apps", "list the applications, widgets, plug-ins and preference panes",
+                              runApps});
 
 }  // namespace

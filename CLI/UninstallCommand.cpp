@@ -99,7 +99,8 @@ int parseOptions(const cli::Args& args, Options& o) {
         } else if (a == "--") {
             if (i + 1 < args.size() && o.app.empty()) o.app = args[++i];
         } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "halvorn uninstall: unknown option '%s'\n%s", cli::terminalText(a).c_str(), kHelp);
+            std::fprintf(stderr, "halvorn uninstall: unknown option '%s'\n%s", cli::terminalText(a).c_str(),
+                         kHelp);
             return 2;
         } else if (o.app.empty()) {
             o.app = a;
@@ -256,7 +257,8 @@ int runUninstall(const cli::Args& args) {
                     cli::terminalText(app.bundleID.empty() ? "no bundle identifier" : app.bundleID).c_str());
         for (size_t i = 0; i < paths.size(); ++i) {
             std::printf("  %s %10s  %s\n", kept(paths[i]) ? "keep" : "    ",
-                        HVNCommonFunction::getSizeDesc(sizes[i]).c_str(), cli::terminalText(paths[i]).c_str());
+                        HVNCommonFunction::getSizeDesc(sizes[i]).c_str(),
+                        cli::terminalText(paths[i]).c_str());
         }
     }
 
@@ -270,18 +272,20 @@ int runUninstall(const cli::Args& args) {
         stopReason = app.name + " is running; quit it and try again. Nothing was removed.";
     } else if (!opt.yes) {
         std::string question =
-            opt.trash ? hvn::format("Move %zu items (%s) to the trash?", chosen.size(),
-                                    HVNCommonFunction::getSizeDesc(total).c_str())
-                      : hvn::format("Are you sure you want to uninstall %s? You can't recover it. (%zu items, %s)",
-                                    cli::terminalText(app.name).c_str(), chosen.size(),
-                                    HVNCommonFunction::getSizeDesc(total).c_str());
+            opt.trash
+                ? hvn::format("Move %zu items (%s) to the trash?", chosen.size(),
+                              HVNCommonFunction::getSizeDesc(total).c_str())
+                : hvn::format("Are you sure you want to uninstall %s? You can't recover it. (%zu items, %s)",
+                              cli::terminalText(app.name).c_str(), chosen.size(),
+                              HVNCommonFunction::getSizeDesc(total).c_str());
         if (!askYes(question)) {
             proceed = false;
             stopReason = "Nothing was removed.";
         }
     }
     if (proceed) outcomes = HVNUninstallRemoval::remove(listings, opt.trash);
-    if (!stopReason.empty()) std::fprintf(stderr, "halvorn uninstall: %s\n", cli::terminalText(stopReason).c_str());
+    if (!stopReason.empty())
+        std::fprintf(stderr, "halvorn uninstall: %s\n", cli::terminalText(stopReason).c_str());
 
     bool allGone = proceed && !outcomes.empty();
     for (const auto& o : outcomes) allGone = allGone && o.gone();
@@ -316,10 +320,12 @@ int runUninstall(const cli::Args& args) {
             std::string path = cli::terminalText(o.path);
             switch (o.where) {
                 case HVNUninstallOutcome::Where::Trashed:
-                    std::printf("trashed: %s -> %s\n", path.c_str(), cli::terminalText(o.trashedPath).c_str());
+                    std::printf("trashed: %s -> %s\n", path.c_str(),
+                                cli::terminalText(o.trashedPath).c_str());
                     break;
                 case HVNUninstallOutcome::Where::Left:
-                    std::printf("left in place: %s (%s)\n", path.c_str(), cli::terminalText(o.reason).c_str());
+                    std::printf("left in place: %s (%s)\n", path.c_str(),
+                                cli::terminalText(o.reason).c_str());
                     break;
                 default:
                     std::printf("%s: %s\n", HVNUninstallRemoval::describe(o.where).c_str(), path.c_str());

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cerrno>
 #include <map>
 #include <optional>
 #include <set>
@@ -37,7 +37,8 @@ std::string realLocation(const std::string& folder) {
 }
 
 // path with the prefix `from` replaced by `to`; nullopt when path does not lie in `from`.
-std::optional<std::string> swapPrefix(const std::string& path, const std::string& from, const std::string& to) {
+std::optional<std::string> swapPrefix(const std::string& path, const std::string& from,
+                                      const std::string& to) {
     if (from == "/" || path.compare(0, from.size(), from) != 0) return std::nullopt;
     if (path.size() == from.size()) return to;
     if (path[from.size()] != '/') return std::nullopt;
@@ -111,7 +112,8 @@ bool HVNDeleteSelectedApp::isUsableBundleIdentifier(const std::string& bundleID)
 }
 
 std::vector<std::string> HVNDeleteSelectedApp::deleteFiles(const HVNAppItem& item) {
-    if (item.executableString.empty() || !isUsableBundleIdentifier(item.bundleID)) return {realRootPath(item.path)};
+    if (item.executableString.empty() || !isUsableBundleIdentifier(item.bundleID))
+        return {realRootPath(item.path)};
     std::vector<std::string> found =
         getCommonFilesByBundleAndKeyWords(item.bundleID, item.executableString, relatedFolders());
     std::vector<std::string> temporary = getPrivateByBundleAndKeyWords(

@@ -4,8 +4,8 @@
 
 namespace {
 
-HVNAppItemPtr item(const std::string& name, const std::string& size = "0", std::optional<double> usedDaysAgo = {},
-                   double now = 1'700'000'000) {
+HVNAppItemPtr item(const std::string& name, const std::string& size = "0",
+                   std::optional<double> usedDaysAgo = {}, double now = 1'700'000'000) {
     auto i = std::make_shared<HVNAppItem>();
     i->name = name;
     i->appSize = size;
@@ -51,12 +51,13 @@ TEST(HVNUninstallFiltersTest, SizeAndDateFiltersKeepWhatIsBelowTheirLimits) {
 
     EXPECT_TRUE(HVNUninstallFilters::passesDate(*item("a", "0", 19.5), 20, now));
     EXPECT_FALSE(HVNUninstallFilters::passesDate(*item("a", "0", 20), 20, now));
-    EXPECT_TRUE(HVNUninstallFilters::passesDate(*item("a", "0"), 20, now));         // never used
-    EXPECT_TRUE(HVNUninstallFilters::passesDate(*item("a", "0", 5000), 0, now));    // off
+    EXPECT_TRUE(HVNUninstallFilters::passesDate(*item("a", "0"), 20, now));       // never used
+    EXPECT_TRUE(HVNUninstallFilters::passesDate(*item("a", "0", 5000), 0, now));  // off
 }
 
 TEST(HVNUninstallFiltersTest, SearchAndSortIgnoreCaseAndKeepTies) {
-    HVNAppItemList list = {item("beta", "10", 3), item("Éditeur", "30"), item("alpha", "30", 9), item("Zed", "20", 1)};
+    HVNAppItemList list = {item("beta", "10", 3), item("Éditeur", "30"), item("alpha", "30", 9),
+                           item("Zed", "20", 1)};
     EXPECT_EQ(names(HVNUninstallFilters::search(list, "éD")), (std::vector<std::string>{"Éditeur"}));
     EXPECT_EQ(names(HVNUninstallFilters::search(list, "ED")), (std::vector<std::string>{"Zed"}));
     EXPECT_EQ(names(HVNUninstallFilters::search(list, "")).size(), 4u);

@@ -50,7 +50,8 @@ TEST_F(HVNUninstallRemovalTest, FilesOfALinkedHomeAreNamedAndRemovedUnderTheReal
     std::string app = hvn::test::makeBundle(roots, roots.home() + "/Applications/Editor.app");
     LinkedHome linked(roots);
 
-    std::vector<std::string> paths = HVNDeleteSelectedApp::deleteFiles(editorAt(linked.path() + "/Applications/Editor.app"));
+    std::vector<std::string> paths =
+        HVNDeleteSelectedApp::deleteFiles(editorAt(linked.path() + "/Applications/Editor.app"));
     ASSERT_EQ(paths, (std::vector<std::string>{prefs, app}));
     EXPECT_EQ(HVNDeleteSelectedApp::realRootPath(linked.path() + "//Library/./Caches"),
               roots.home() + "/Library/Caches");
@@ -60,7 +61,8 @@ TEST_F(HVNUninstallRemovalTest, FilesOfALinkedHomeAreNamedAndRemovedUnderTheReal
 
     auto outcomes = HVNUninstallRemoval::remove(HVNUninstallRemoval::list(paths), false);
     ASSERT_EQ(outcomes.size(), 2u);
-    for (const auto& o : outcomes) EXPECT_EQ(o.where, HVNUninstallOutcome::Where::Deleted) << o.path << o.reason;
+    for (const auto& o : outcomes)
+        EXPECT_EQ(o.where, HVNUninstallOutcome::Where::Deleted) << o.path << o.reason;
     EXPECT_FALSE(exists(prefs));
     EXPECT_FALSE(exists(app));
 }
@@ -78,7 +80,8 @@ TEST_F(HVNUninstallRemovalTest, OnlyTheItemsListedGoAndTheRestIsReported) {
     ASSERT_EQ(::unlink(gone.c_str()), 0);
     roots.writeFile(folder + "/new", "contents may change; the folder is the same");
     // The folder holding x is replaced by another one with an x of its own.
-    ASSERT_EQ(::rename((roots.home() + "/Library/Logs/f").c_str(), (roots.home() + "/Library/Logs/g").c_str()), 0);
+    ASSERT_EQ(
+        ::rename((roots.home() + "/Library/Logs/f").c_str(), (roots.home() + "/Library/Logs/g").c_str()), 0);
     roots.writeFile(moved, "1");
 
     auto out = HVNUninstallRemoval::remove(listings, false);
@@ -109,7 +112,8 @@ TEST_F(HVNUninstallRemovalTest, TrashingPutsTheListedItemInTheHomeTrashAndRefuse
     ASSERT_EQ(out[0].where, HVNUninstallOutcome::Where::Trashed) << out[0].reason;
     EXPECT_FALSE(exists(file));
     EXPECT_TRUE(exists(out[0].trashedPath));
-    EXPECT_EQ(out[0].trashedPath.rfind(roots.home() + "/.local/share/Trash/files/", 0), 0u) << out[0].trashedPath;
+    EXPECT_EQ(out[0].trashedPath.rfind(roots.home() + "/.local/share/Trash/files/", 0), 0u)
+        << out[0].trashedPath;
     EXPECT_EQ(out[1].where, HVNUninstallOutcome::Where::Left);
     EXPECT_TRUE(exists(roots.home() + "/Library"));
 }

@@ -40,11 +40,14 @@ protected:
     void SetUp() override {
         hvn::RunLoop::main().reset();
         hvn::RunLoop::main().bindToCurrentThread();
-        editor = makeBundle(roots, roots.root() + "/Applications/Editor.app", bundle("com.example.Editor", "Editor"));
+        editor = makeBundle(roots, roots.root() + "/Applications/Editor.app",
+                            bundle("com.example.Editor", "Editor"));
         makeBundle(roots, roots.root() + "/Applications/alpha.app", bundle("org.alpha.Alpha", "alpha"));
         makeBundle(roots, roots.home() + "/Library/Widgets/Clock.wdgt", bundle("com.example.clock", "Clock"));
-        makeBundle(roots, roots.home() + "/Library/Internet Plug-Ins/Flash.plugin", bundle("com.example.flash", "Flash"));
-        makeBundle(roots, roots.root() + "/Library/PreferencePanes/Pane.prefPane", bundle("com.example.pane", "Pane"));
+        makeBundle(roots, roots.home() + "/Library/Internet Plug-Ins/Flash.plugin",
+                   bundle("com.example.flash", "Flash"));
+        makeBundle(roots, roots.root() + "/Library/PreferencePanes/Pane.prefPane",
+                   bundle("com.example.pane", "Pane"));
         prefs = roots.writeFile(roots.home() + "/Library/Preferences/com.example.Editor.plist", "prefs");
         cache = roots.writeFile(roots.home() + "/Library/Caches/Editor_1/blob", "cache");
         cache = cache.substr(0, cache.rfind('/'));
@@ -166,7 +169,8 @@ TEST_F(HVNUninstallVCTest, UninstallRemovesTheChosenFilesAndKeepsOneLeftOut) {
     hvn::RunLoop::main().runPending();
     ASSERT_TRUE(view.hasAlert());
     EXPECT_EQ(view.alert().messageText, "Warning");
-    EXPECT_EQ(view.alert().informativeText, "Are you sure you want to uninstall Editor? You can't recover it.");
+    EXPECT_EQ(view.alert().informativeText,
+              "Are you sure you want to uninstall Editor? You can't recover it.");
     EXPECT_EQ(view.alert().buttons, (std::vector<std::string>{"OK", "Cancel"}));
     view.answerAlert(1);  // Cancel
     hvn::RunLoop::main().runPending();
@@ -203,7 +207,8 @@ TEST_F(HVNUninstallVCTest, ARunningApplicationIsClosedFirstAndKeptWhenItWillNotC
     running.pid = 4242;
     running.bundleIdentifier = "com.example.Editor";
     running.bundlePath = editor;
-    hvn::Workspace::setRunningApplicationsForTesting(std::vector<hvn::Workspace::RunningApplication>{running});
+    hvn::Workspace::setRunningApplicationsForTesting(
+        std::vector<hvn::Workspace::RunningApplication>{running});
     std::vector<int> ended;
     bool willEnd = false;
     HVNUninstallVC::setTerminator([&](int pid) {
@@ -217,7 +222,8 @@ TEST_F(HVNUninstallVCTest, ARunningApplicationIsClosedFirstAndKeptWhenItWillNotC
     hvn::RunLoop::main().runPending();
     ASSERT_TRUE(view.hasAlert());
     EXPECT_EQ(view.alert().informativeText,
-              "The application Editor is currently open, Are you sure you want to close it, and then uninstall it?");
+              "The application Editor is currently open, Are you sure you want to close it, and then "
+              "uninstall it?");
     view.answerAlert(0);
     hvn::RunLoop::main().runPending();
     EXPECT_EQ(ended, (std::vector<int>{4242}));

@@ -35,8 +35,10 @@ protected:
     }
     int halvorn(const std::string& args, std::string* out, const std::string& input = "") {
         std::string cmd = shellQuoted(hvn::test::cliPath()) + " " + args + " 2>/dev/null";
-        if (!input.empty()) cmd = "printf " + shellQuoted(input) + " | " + cmd;
-        else cmd += " </dev/null";
+        if (!input.empty())
+            cmd = "printf " + shellQuoted(input) + " | " + cmd;
+        else
+            cmd += " </dev/null";
         return hvn::test::runCommand(cmd, out);
     }
     std::string app, prefs, cache, unrelated;
@@ -64,7 +66,8 @@ TEST_F(UninstallCommandTest, UninstallAsksAndRemovesOnlyWhatWasFoundAndNotKept) 
     EXPECT_TRUE(exists(prefs));
     EXPECT_NE(out.find(prefs), std::string::npos);  // shown before asking
 
-    ASSERT_EQ(halvorn("uninstall com.example.Editor --keep " + shellQuoted(cache) + " --yes --json", &out), 0) << out;
+    ASSERT_EQ(halvorn("uninstall com.example.Editor --keep " + shellQuoted(cache) + " --yes --json", &out), 0)
+        << out;
     auto doc = nlohmann::json::parse(out);
     EXPECT_EQ(doc["app"]["name"], "Editor");
     EXPECT_EQ(doc["removed"], true);
@@ -87,7 +90,8 @@ TEST_F(UninstallCommandTest, UninstallAsksAndRemovesOnlyWhatWasFoundAndNotKept) 
 TEST_F(UninstallCommandTest, TrashSaysWhereEachFileWent) {
     std::string out;
     ASSERT_EQ(halvorn("uninstall " + shellQuoted(app) + " --trash", &out, "y\n"), 0) << out;
-    EXPECT_NE(out.find("trashed: " + prefs + " -> " + roots.home() + "/.local/share/Trash/files/"), std::string::npos)
+    EXPECT_NE(out.find("trashed: " + prefs + " -> " + roots.home() + "/.local/share/Trash/files/"),
+              std::string::npos)
         << out;
     EXPECT_TRUE(exists(roots.home() + "/.local/share/Trash/files/Editor.app"));
     EXPECT_FALSE(exists(app));

@@ -31,7 +31,8 @@ bool isThere(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
-HVNUninstallOutcome outcome(const std::string& path, HVNUninstallOutcome::Where where, std::string reason = {}) {
+HVNUninstallOutcome outcome(const std::string& path, HVNUninstallOutcome::Where where,
+                            std::string reason = {}) {
     HVNUninstallOutcome o;
     o.path = path;
     o.where = where;
@@ -111,11 +112,9 @@ std::vector<HVNUninstallOutcome> HVNUninstallRemoval::remove(const std::vector<H
                 continue;
             }
             hvn::Log::writef("HVNUninstall: %s", r.error.c_str());
-            if (r.status == hvn::RemovalStatus::Refused) {
-                out[i] = outcome(item.path, Where::Left, r.error);
-                continue;
-            }
-            out[i] = outcome(item.path, Where::Left, r.error);  // until the privileged route says otherwise
+            out[i] = outcome(item.path, Where::Left, r.error);
+            // A refusal of the gate is final; a failure goes on to the privileged route.
+            if (r.status == hvn::RemovalStatus::Refused) continue;
         }
         privileged.push_back(i);
     }

@@ -22,7 +22,7 @@
 
 struct HVNUninstallListing {
     std::string path;
-    std::optional<hvn::ListedItem> listed;      // nullopt when nothing was there
+    std::optional<hvn::ListedItem> listed;     // nullopt when nothing was there
     std::optional<hvn::FileIdentity> foundIn;  // the folder holding it when listed
 };
 
@@ -58,8 +58,8 @@ public:
 
     // Removes (or, with toTrash, trashes) every listed item, in order, and returns one
     // outcome per item in the same order. gate null: the gate of the current roots.
-    static std::vector<HVNUninstallOutcome> remove(const std::vector<HVNUninstallListing>& items, bool toTrash,
-                                                   const hvn::RemovalGate* gate = nullptr);
+    static std::vector<HVNUninstallOutcome> remove(const std::vector<HVNUninstallListing>& items,
+                                                   bool toTrash, const hvn::RemovalGate* gate = nullptr);
 
     // "deleted", "trashed", "removed with administrator rights", "already gone", "left".
     static std::string describe(HVNUninstallOutcome::Where where);

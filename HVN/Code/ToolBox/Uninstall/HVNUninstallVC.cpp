@@ -95,13 +95,14 @@ HVNUninstallVC::HVNUninstallVC(HVNScreenView* view, HVNSearchApplications* searc
         }
     };
     auto& center = hvn::NotificationCenter::defaultCenter();
-    removePathToken_ = center.addObserver(kRemovePathNotification, [this, onMain](const hvn::Notification& n) {
-        if (!n.userInfo.isDictionary()) return;
-        auto it = n.userInfo.asDictionary().find("path");
-        if (it == n.userInfo.asDictionary().end() || !it->second.isString()) return;
-        std::string path = it->second.asString();
-        onMain([this, path] { toggleFile(path); });
-    });
+    removePathToken_ =
+        center.addObserver(kRemovePathNotification, [this, onMain](const hvn::Notification& n) {
+            if (!n.userInfo.isDictionary()) return;
+            auto it = n.userInfo.asDictionary().find("path");
+            if (it == n.userInfo.asDictionary().end() || !it->second.isString()) return;
+            std::string path = it->second.asString();
+            onMain([this, path] { toggleFile(path); });
+        });
     scrollToken_ = center.addObserver(kScrollNotification, [this, onMain](const hvn::Notification& n) {
         if (!n.userInfo.isDictionary()) return;
         auto it = n.userInfo.asDictionary().find("p");
@@ -335,14 +336,15 @@ void HVNUninstallVC::selectItem(size_t index) {
         std::vector<std::string> paths = HVNDeleteSelectedApp::deleteFiles(snapshot);
         std::vector<HVNUninstallListing> listings = HVNUninstallRemoval::list(paths);
         HVNAppItemList display = HVNDeleteSelectedApp::FileAttribute(paths, snapshot);
-        onMainLoop([this, generation, item, listings = std::move(listings), display = std::move(display)]() mutable {
-            filesFound(generation, item, std::move(listings), std::move(display));
-        });
+        onMainLoop(
+            [this, generation, item, listings = std::move(listings), display = std::move(display)]() mutable {
+                filesFound(generation, item, std::move(listings), std::move(display));
+            });
     });
 }
 
-void HVNUninstallVC::filesFound(uint64_t generation, HVNAppItemPtr item, std::vector<HVNUninstallListing> listings,
-                                HVNAppItemList display) {
+void HVNUninstallVC::filesFound(uint64_t generation, HVNAppItemPtr item,
+                                std::vector<HVNUninstallListing> listings, HVNAppItemList display) {
     if (generation != generation_ || item != selectedItem) return;
     listings_ = std::move(listings);
     delItemArray = std::move(display);
@@ -435,8 +437,8 @@ void HVNUninstallVC::terminateThenRemove() {
         if (!end(pid)) {
             hvn::Log::writef("HVNUninstallVC: could not end process %d; %s is not removed", pid,
                              selectedItem->path.c_str());
-            setText(kStatusLabel, hvn::format("%s could not be closed; nothing was removed.",
-                                              selectedItem->name.c_str()));
+            setText(kStatusLabel,
+                    hvn::format("%s could not be closed; nothing was removed.", selectedItem->name.c_str()));
             return;
         }
     }
@@ -461,7 +463,9 @@ void HVNUninstallVC::deleteApp() {
     HVNAppItemPtr item = selectedItem;
     background([this, item, chosen = std::move(chosen)] {
         std::vector<HVNUninstallOutcome> outcomes = HVNUninstallRemoval::remove(chosen, false);
-        onMainLoop([this, item, outcomes = std::move(outcomes)]() mutable { removalDone(item, std::move(outcomes)); });
+        onMainLoop([this, item, outcomes = std::move(outcomes)]() mutable {
+            removalDone(item, std::move(outcomes));
+        });
     });
 }
 
@@ -480,7 +484,8 @@ void HVNUninstallVC::removalDone(HVNAppItemPtr item, std::vector<HVNUninstallOut
             continue;
         }
         if (o.path == own) ownGone = true;
-        delFilesArray.erase(std::remove(delFilesArray.begin(), delFilesArray.end(), o.path), delFilesArray.end());
+        delFilesArray.erase(std::remove(delFilesArray.begin(), delFilesArray.end(), o.path),
+                            delFilesArray.end());
         delItemArray.erase(std::remove_if(delItemArray.begin(), delItemArray.end(),
                                           [&](const HVNAppItemPtr& f) { return f->path == o.path; }),
                            delItemArray.end());
@@ -502,10 +507,11 @@ void HVNUninstallVC::removalDone(HVNAppItemPtr item, std::vector<HVNUninstallOut
                 break;
             }
         }
-        setText(kStatusLabel,
-                left == 1 ? hvn::format("%s was left in place: %s",
-                                        hvn::UniformType::lastPathComponent(first->path).c_str(), first->reason.c_str())
-                          : hvn::format("%zu items were left in place.", left));
+        setText(kStatusLabel, left == 1
+                                  ? hvn::format("%s was left in place: %s",
+                                                hvn::UniformType::lastPathComponent(first->path).c_str(),
+                                                first->reason.c_str())
+                                  : hvn::format("%zu items were left in place.", left));
     }
     showFiles();
     showContent();

@@ -67,12 +67,14 @@ public:
     static constexpr const char* kListScroller = "listScroller";
 
     static constexpr const char* kUninstallTitle = "Uninstall";
-    static constexpr const char* kNothingSelectedText = "You must select at least one item to continue the uninstall.";
+    static constexpr const char* kNothingSelectedText =
+        "You must select at least one item to continue the uninstall.";
     static constexpr const char* kSelectOneText = "Please select one option at least.";
     static constexpr const char* kWarningTitle = "Warning";
     static constexpr const char* kRunningText =
         "The application %@ is currently open, Are you sure you want to close it, and then uninstall it?";
-    static constexpr const char* kConfirmText = "Are you sure you want to uninstall %@? You can't recover it.";
+    static constexpr const char* kConfirmText =
+        "Are you sure you want to uninstall %@? You can't recover it.";
 
     enum Tab { AllTab = 0, ApplicationsTab = 1, WidgetsTab = 2, PluginsTab = 3, PreferencesTab = 4 };
 
