@@ -62,7 +62,8 @@ std::string fileOf(const LoginItem& item) {
 json itemJson(const LoginItem& item) {
     json j;
     putFileText(j, "name", "nameBytes", item.name);
-    j["kind"] = item.isLogin ? "login item" : (HVNStartupServer::isUserUnit(item) ? "systemd unit" : "launch service");
+    j["kind"] = item.isLogin ? "login item"
+                             : (HVNStartupServer::isUserUnit(item) ? "systemd unit" : "launch service");
     j["type"] = item.type;
     j["status"] = item.disable ? HVNStartupVC::kStatusOff : HVNStartupVC::kStatusOn;
     j["disabled"] = item.disable;
@@ -153,7 +154,8 @@ int runStartup(const cli::Args& args) {
             std::printf("%s\n", HVNStartupVC::kEmptyText);
         } else {
             for (const auto& item : server.data) {
-                std::printf("%-3s  %-14s  %s  %s\n", item.disable ? HVNStartupVC::kStatusOff : HVNStartupVC::kStatusOn,
+                std::printf("%-3s  %-14s  %s  %s\n",
+                            item.disable ? HVNStartupVC::kStatusOff : HVNStartupVC::kStatusOn,
                             kindText(item).c_str(), cli::terminalText(item.name).c_str(),
                             cli::terminalText(fileOf(item)).c_str());
             }
@@ -186,7 +188,8 @@ int runStartup(const cli::Args& args) {
         if (opt.json) {
             json j = itemJson(item);
             j["disabled"] = done ? disable : item.disable;
-            j["status"] = (done ? disable : item.disable) ? HVNStartupVC::kStatusOff : HVNStartupVC::kStatusOn;
+            j["status"] =
+                (done ? disable : item.disable) ? HVNStartupVC::kStatusOff : HVNStartupVC::kStatusOn;
             j["changed"] = done && !already;
             if (!done) j["error"] = error;
             printJson(j);
@@ -204,8 +207,8 @@ int runStartup(const cli::Args& args) {
 
     // remove
     if (!opt.yes) {
-        const std::string question = "Remove the " + kindText(item) + " " + cli::terminalText(item.name) + " (" +
-                                     cli::terminalText(fileOf(item)) + ")?";
+        const std::string question = "Remove the " + kindText(item) + " " + cli::terminalText(item.name) +
+                                     " (" + cli::terminalText(fileOf(item)) + ")?";
         if (!askYes(question)) {
             std::fprintf(stderr, "Nothing removed.\n");
             return 1;
@@ -229,8 +232,8 @@ int runStartup(const cli::Args& args) {
             std::printf("Removed %s: %s (%s)\n", cli::terminalText(r.name).c_str(), r.outcome.c_str(),
                         cli::terminalText(r.path).c_str());
         } else {
-            std::fprintf(stderr, "halvorn startup: could not remove %s: %s\n", cli::terminalText(r.name).c_str(),
-                         cli::terminalText(r.outcome).c_str());
+            std::fprintf(stderr, "halvorn startup: could not remove %s: %s\n",
+                         cli::terminalText(r.name).c_str(), cli::terminalText(r.outcome).c_str());
         }
     }
     if (opt.json) printJson(json{{"removals", out}});

@@ -104,10 +104,11 @@ TEST_F(StartupServerTest, ListsLoginItemsThenServicesWithTheirNamesAndStates) {
 
 TEST_F(StartupServerTest, TheLaunchFoldersAreEachRowBelowHomeThenRoot) {
     EXPECT_EQ(server->getLoginItemPathes(),
-              (std::vector<std::string>{roots.home() + "/Library/LaunchAgents", roots.root() + "/Library/LaunchAgents",
-                                        roots.home() + "/Library/LaunchDaemons",
-                                        roots.root() + "/Library/LaunchDaemons"}));
-    EXPECT_EQ(HVNStartupServer::systemServer(), (std::vector<std::string>{"launchd_startx", "privileged_startx"}));
+              (std::vector<std::string>{
+                  roots.home() + "/Library/LaunchAgents", roots.root() + "/Library/LaunchAgents",
+                  roots.home() + "/Library/LaunchDaemons", roots.root() + "/Library/LaunchDaemons"}));
+    EXPECT_EQ(HVNStartupServer::systemServer(),
+              (std::vector<std::string>{"launchd_startx", "privileged_startx"}));
 }
 
 TEST_F(StartupServerTest, DisablingAndEnablingKeepsTheOtherArgumentsKeysModeAndFormat) {
@@ -147,7 +148,8 @@ TEST_F(StartupServerTest, DisablingAndEnablingKeepsTheOtherArgumentsKeysModeAndF
     EXPECT_EQ(plistAt(bin)["ProgramArguments"].asArray()[0].asString(), "/opt/t/bin/other/disable");
     // No scratch file is left beside the lists.
     size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(roots.home() + "/Library/LaunchAgents")) ++entries;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(roots.home() + "/Library/LaunchAgents"))
+        ++entries;
     EXPECT_EQ(entries, 2u);
     EXPECT_TRUE(fake->switches.empty());
 }
@@ -157,7 +159,8 @@ TEST_F(StartupServerTest, AListChangedSinceItWasListedIsNeitherSwitchedNorRemove
     const std::string path = agent("com.t.tool.plist", job("com.t.tool", {"/usr/bin/tool"}));
     server->scanStartup();
     ASSERT_EQ(names(), (std::vector<std::string>{"tool"}));
-    const std::string replaced = hvn::PropertyList::serialize(job("com.t.tool", {"/usr/bin/tool", "--new-arg"}));
+    const std::string replaced =
+        hvn::PropertyList::serialize(job("com.t.tool", {"/usr/bin/tool", "--new-arg"}));
     roots.writeFile(path, replaced);
 
     std::string error;

@@ -109,8 +109,8 @@ TEST_F(StartupVCTest, AddOpensAFilePanelAtApplicationsAndAddsTheFirstChoice) {
     VC page(&view, server.get());
     page.enter();
     int updates = 0;
-    auto token = hvn::NotificationCenter::defaultCenter().addObserver(kLoginItemUpdateNotification,
-                                                                      [&](const hvn::Notification&) { ++updates; });
+    auto token = hvn::NotificationCenter::defaultCenter().addObserver(
+        kLoginItemUpdateNotification, [&](const hvn::Notification&) { ++updates; });
     page.addClick();
     ASSERT_TRUE(view.hasPanel());
     EXPECT_EQ(view.panel().prompt, "Add");

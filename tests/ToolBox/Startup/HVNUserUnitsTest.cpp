@@ -28,9 +28,11 @@ TEST(UserUnitsExecTest, ReadsTheProgramOfTheFirstExecStartOfTheServiceSection) {
     hvn::test::TempRoots roots;
     EXPECT_EQ(HVNUserUnits::execProgram("[Service]\nExecStart=-/usr/bin/foo --x\nExecStart=/usr/bin/bar\n"),
               "/usr/bin/foo");
-    EXPECT_EQ(HVNUserUnits::execProgram("[Service]\nExecStart = @\"/opt/my tool/run\" a\n"), "/opt/my tool/run");
+    EXPECT_EQ(HVNUserUnits::execProgram("[Service]\nExecStart = @\"/opt/my tool/run\" a\n"),
+              "/opt/my tool/run");
     EXPECT_EQ(HVNUserUnits::execProgram("[Service]\nExecStart=%h/bin/sync\n"), roots.home() + "/bin/sync");
-    EXPECT_EQ(HVNUserUnits::execProgram("[Unit]\nExecStart=/usr/bin/foo\n[Service]\nType=simple\n"), std::nullopt);
+    EXPECT_EQ(HVNUserUnits::execProgram("[Unit]\nExecStart=/usr/bin/foo\n[Service]\nType=simple\n"),
+              std::nullopt);
     EXPECT_EQ(HVNUserUnits::execProgram("[Service]\n# ExecStart=/usr/bin/foo\nExecStartPre=/bin/true\n"),
               std::nullopt);
     EXPECT_EQ(HVNUserUnits::execProgram("[Service]\nExecStart=\"/unterminated\n"), std::nullopt);
@@ -44,7 +46,8 @@ TEST_F(UserUnitsTest, ListsEnabledUnitsAndTheOnesDisabledHereOnly) {
     unit("notes.txt", "/usr/bin/tool", false);
     // A link in a wants folder that points at another file does not enable the unit.
     const std::string other = unit("other.service", "/usr/bin/tool", false);
-    const std::string elsewhere = roots.writeFile(roots.base() + "/other.service", "[Service]\nExecStart=/usr/bin/tool\n");
+    const std::string elsewhere =
+        roots.writeFile(roots.base() + "/other.service", "[Service]\nExecStart=/usr/bin/tool\n");
     ASSERT_EQ(::symlink(elsewhere.c_str(), link("other.service").c_str()), 0);
 
     auto units = HVNUserUnits::list();

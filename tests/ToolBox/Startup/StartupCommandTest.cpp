@@ -13,8 +13,8 @@ namespace {
 class StartupCommandTest : public startuptest::StartupTest {
 protected:
     int run(const std::string& args, std::string* out, const std::string& input = "/dev/null") {
-        return hvn::test::runCommand("HALVORN_LOG=quiet '" + hvn::test::cliPath() + "' startup " + args + " < " +
-                                         input + " 2>/dev/null",
+        return hvn::test::runCommand("HALVORN_LOG=quiet '" + hvn::test::cliPath() + "' startup " + args +
+                                         " < " + input + " 2>/dev/null",
                                      out);
     }
 };

@@ -64,12 +64,13 @@ protected:
         return p;
     }
     std::string agent(const std::string& name, const hvn::Value& plist, bool binary = false) const {
-        return roots.writeFile(roots.home() + "/Library/LaunchAgents/" + name,
-                               hvn::PropertyList::serialize(plist, binary ? hvn::PlistFormat::Binary
-                                                                          : hvn::PlistFormat::XML));
+        return roots.writeFile(
+            roots.home() + "/Library/LaunchAgents/" + name,
+            hvn::PropertyList::serialize(plist, binary ? hvn::PlistFormat::Binary : hvn::PlistFormat::XML));
     }
     std::string daemon(const std::string& name, const hvn::Value& plist) const {
-        return roots.writeFile(roots.root() + "/Library/LaunchDaemons/" + name, hvn::PropertyList::serialize(plist));
+        return roots.writeFile(roots.root() + "/Library/LaunchDaemons/" + name,
+                               hvn::PropertyList::serialize(plist));
     }
     std::string autostart(const std::string& file, const std::string& name, const std::string& exec) const {
         return roots.writeFile(roots.home() + "/.config/autostart/" + file,
@@ -78,11 +79,12 @@ protected:
     std::string unitFolder() const { return roots.home() + "/.config/systemd/user"; }
     // A unit starting exec; enabled puts a link into default.target.wants.
     std::string unit(const std::string& name, const std::string& exec, bool enabled) const {
-        const std::string path =
-            roots.writeFile(unitFolder() + "/" + name, "[Unit]\nDescription=x\n\n[Service]\nExecStart=" + exec + "\n");
+        const std::string path = roots.writeFile(
+            unitFolder() + "/" + name, "[Unit]\nDescription=x\n\n[Service]\nExecStart=" + exec + "\n");
         if (enabled) {
             roots.makeDir(unitFolder() + "/default.target.wants");
-            [[maybe_unused]] int rc = ::symlink(path.c_str(), (unitFolder() + "/default.target.wants/" + name).c_str());
+            [[maybe_unused]] int rc =
+                ::symlink(path.c_str(), (unitFolder() + "/default.target.wants/" + name).c_str());
         }
         return path;
     }

@@ -104,7 +104,8 @@ bool HVNStartupServer::isUserUnit(const LoginItem& item) {
 }
 
 size_t HVNStartupServer::checkCount() const {
-    return static_cast<size_t>(std::count_if(data.begin(), data.end(), [](const LoginItem& i) { return i.isCheck; }));
+    return static_cast<size_t>(
+        std::count_if(data.begin(), data.end(), [](const LoginItem& i) { return i.isCheck; }));
 }
 
 void HVNStartupServer::scanFolder(const std::string& folder, std::vector<LoginItem>& out) {
@@ -117,7 +118,8 @@ void HVNStartupServer::scanFolder(const std::string& folder, std::vector<LoginIt
         hvn::LaunchdJob job;
         std::string error;
         const auto status = hvn::LaunchdJob::readFile(path, &job, &error);
-        if (status == hvn::LaunchdJob::ReadStatus::NotRegular || status == hvn::LaunchdJob::ReadStatus::Missing) {
+        if (status == hvn::LaunchdJob::ReadStatus::NotRegular ||
+            status == hvn::LaunchdJob::ReadStatus::Missing) {
             continue;
         }
         if (status != hvn::LaunchdJob::ReadStatus::Read) {
@@ -136,7 +138,8 @@ void HVNStartupServer::scanFolder(const std::string& folder, std::vector<LoginIt
         const std::string located = HVNBrokenLoginItemOperation::locateJobProgram(program);
         if (located.empty()) continue;
         const std::string last = hvn::FileManager::lastPathComponent(program);
-        if (std::find(ignoredPrograms.begin(), ignoredPrograms.end(), last) != ignoredPrograms.end()) continue;
+        if (std::find(ignoredPrograms.begin(), ignoredPrograms.end(), last) != ignoredPrograms.end())
+            continue;
 
         LoginItem item;
         item.path = path;
@@ -365,7 +368,8 @@ std::vector<HVNStartupServer::Removal> HVNStartupServer::removeLogin() {
         const bool ok = manager_.deleteDataWithDisable(disabledLogins);
         for (size_t i : disabledAt) {
             out[i].removed = ok;
-            out[i].outcome = ok ? "removed from the disabled login items" : "the disabled login items could not be written";
+            out[i].outcome = ok ? "removed from the disabled login items"
+                                : "the disabled login items could not be written";
         }
     }
     if (!enabledLogins.empty()) {
@@ -373,9 +377,11 @@ std::vector<HVNStartupServer::Removal> HVNStartupServer::removeLogin() {
         manager_.loadData();
         const auto now = manager_.loginData();
         for (size_t k = 0; k < enabledAt.size(); ++k) {
-            const bool still = LoginItemManager::searchObjectInArray(enabledLogins[k], now) != LoginItemManager::kNotFound;
+            const bool still =
+                LoginItemManager::searchObjectInArray(enabledLogins[k], now) != LoginItemManager::kNotFound;
             out[enabledAt[k]].removed = !still;
-            out[enabledAt[k]].outcome = still ? "it could not be removed from the login items" : "removed from the login items";
+            out[enabledAt[k]].outcome =
+                still ? "it could not be removed from the login items" : "removed from the login items";
         }
     }
     // Login items that stayed are shown again where they were, before the services.

@@ -69,7 +69,7 @@ public:
     // What removeLogin did with one entry.
     struct Removal {
         std::string name;
-        std::string path;   // the property list or unit file; the login item's target
+        std::string path;  // the property list or unit file; the login item's target
         bool isLogin = false;
         bool removed = false;
         // Where it went: "deleted", "handed to the privileged helper", "removed from the login

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "Platform/LoginItems.h"
 #include "Platform/Log.h"
+#include "Platform/LoginItems.h"
 #include "Platform/PropertyList.h"
 #include "Platform/Roots.h"
 #include "Platform/UserDefaults.h"
@@ -284,13 +284,15 @@ bool HVNUserUnits::enable(const std::string& unitPath, std::string* errorText) {
         if (!putLink(linkPath, target, &*id, errorText)) return false;
     }
     std::string error;
-    if (!defaults.update(kDisableUnitKey, [&](hvn::Value& records) { eraseRecord(records, unitPath); }, &error)) {
+    if (!defaults.update(
+            kDisableUnitKey, [&](hvn::Value& records) { eraseRecord(records, unitPath); }, &error)) {
         return fail(errorText, "Could not enable " + unitPath + ": " + error);
     }
     return true;
 }
 
-hvn::RemovalResult HVNUserUnits::remove(const std::string& unitPath, const std::optional<hvn::ListedItem>& listed) {
+hvn::RemovalResult HVNUserUnits::remove(const std::string& unitPath,
+                                        const std::optional<hvn::ListedItem>& listed) {
     auto id = identityOf(unitPath, false);
     const std::string folder = parentOf(unitPath);
     const auto links = id ? linksTo(folder, *id) : std::vector<std::string>{};
@@ -303,7 +305,7 @@ hvn::RemovalResult HVNUserUnits::remove(const std::string& unitPath, const std::
         auto r = removeLink(l);
         if (!r.removed() && r.status != hvn::RemovalStatus::Missing) hvn::Log::write(r.error);
     }
-    hvn::UserDefaults::standardUserDefaults().update(kDisableUnitKey,
-                                                     [&](hvn::Value& records) { eraseRecord(records, unitPath); });
+    hvn::UserDefaults::standardUserDefaults().update(
+        kDisableUnitKey, [&](hvn::Value& records) { eraseRecord(records, unitPath); });
     return result;
 }
