@@ -73,6 +73,12 @@ public:
             statDone_ = statOk_ = true;
         }
     }
+    // The item `name` of the folder dir, whose path is joined only when it is needed (the
+    // names and stats of most items of a walk are all a predicate looks at).
+    Candidate(const std::string& dir, const std::string& name, ItemKind kind, const struct stat* st)
+        : Candidate(std::string(), name, kind, st, std::nullopt) {
+        dir_ = &dir;
+    }
 
     // The attribute's value, computed on first use; nullptr for an unknown attribute.
     // Valid as long as the candidate.
@@ -120,7 +126,7 @@ private:
 
     Value compute(const std::string& attr) {
         if (attr == kMDItemFSName) return name_;
-        if (attr == kMDItemPath) return path_;
+        if (attr == kMDItemPath) return path();
         if (attr == kMDItemDisplayName) {
             if (UniformType::contentType(name_, kind_) == "com.apple.application-bundle") {
                 return UniformType::deletingPathExtension(name_);
@@ -156,7 +162,7 @@ private:
     const struct stat* stat() {
         if (!statDone_) {
             statDone_ = true;
-            statOk_ = ::lstat(path_.c_str(), &st_) == 0;
+            statOk_ = ::lstat(path().c_str(), &st_) == 0;
         }
         return statOk_ ? &st_ : nullptr;
     }
@@ -164,7 +170,7 @@ private:
     const std::optional<Dictionary>& info() {
         if (!infoDone_) {
             infoDone_ = true;
-            if (isPackage(kind_, name_)) info_ = BundleInfo::infoDictionary(path_);
+            if (isPackage(kind_, name_)) info_ = BundleInfo::infoDictionary(path());
         }
         return info_;
     }
@@ -175,12 +181,21 @@ private:
         const std::string& exe = it->second.asString();
         if (exe.empty() || exe.find('/') != std::string::npos || exe == "." || exe == "..") return Value();
         struct stat st {};
-        if (::lstat((path_ + "/Contents/MacOS/" + exe).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::lstat((path() + "/Contents/MacOS/" + exe).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             return Value();
         return dateOf(st.st_atim);
     }
 
+    const std::string& path() {
+        if (dir_) {
+            path_ = joinPath(*dir_, name_);
+            dir_ = nullptr;
+        }
+        return path_;
+    }
+
     std::string path_, name_;
+    const std::string* dir_ = nullptr;
     ItemKind kind_;
     std::optional<int64_t> packageSize_;
     struct stat st_ {};
@@ -199,7 +214,14 @@ public:
 
     Walker(const MetadataPredicate* predicate, const std::atomic<bool>* stop, std::atomic<uint64_t>* visited,
            Emit emit)
-        : predicate_(predicate), stop_(stop), visited_(visited), emit_(std::move(emit)) {}
+        : predicate_(predicate), stop_(stop), visited_(visited), emit_(std::move(emit)) {
+        if (predicate_) {
+            for (const char* a :
+                 {kMDItemFSSize, kMDItemFSContentChangeDate, kMDItemContentModificationDate}) {
+                if (predicate_->attributes().count(a)) statAtListing_ = true;
+            }
+        }
+    }
 
     // Walks below scope, testing every item. With sumRoot, returns the summed sizes of
     // the files and links below scope (a package's size).
@@ -212,7 +234,7 @@ public:
         dev_ = st.st_dev;
         std::vector<Frame> stack;
         Frame top;
-        if (!open(root, top)) return 0;
+        if (!open(root, top, statAtListing_)) return 0;
         top.inPackage = sumRoot;
         top.evaluateSelf = false;
         stack.push_back(std::move(top));
@@ -221,8 +243,16 @@ public:
             if (stopped()) return 0;
             Frame& f = stack.back();
             if (f.next < f.entries.size()) {
-                auto [name, dtype] = f.entries[f.next++];
-                visit(stack, f, name, dtype);
+                const size_t i = f.next++;
+                auto [name, dtype] = f.entries[i];
+                const struct stat* listed = nullptr;
+                struct stat st;
+                if (!f.stats.empty() && dtype != DT_DIR) {
+                    if (f.stats[i].st_mode == 0) continue;  // gone since the listing
+                    st = f.stats[i];
+                    listed = &st;
+                }
+                visit(stack, f, name, dtype, listed);
                 continue;
             }
             Frame done = std::move(stack.back());
@@ -243,6 +273,9 @@ private:
     struct Frame {
         std::string path, name;
         std::vector<std::pair<std::string, unsigned char>> entries;
+        // With statAtListing_: each entry's lstat, taken relative to the open folder while
+        // it was listed (mode 0: gone since the listing; unused for folders).
+        std::vector<struct stat> stats;
         size_t next = 0;
         struct stat self {};
         bool evaluateSelf = true;
@@ -254,7 +287,9 @@ private:
     bool stopped() const { return stop_ && stop_->load(std::memory_order_relaxed); }
 
     // Opens and lists a folder without following a symbolic link; false when it cannot.
-    static bool open(const std::string& path, Frame& f) {
+    // With statEntries, the entries that are not folders are examined there too: a lookup
+    // relative to the open folder costs far less than one of the whole path later.
+    static bool open(const std::string& path, Frame& f, bool statEntries) {
         int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return false;
         if (::fstat(fd, &f.self) != 0) {
@@ -271,26 +306,40 @@ private:
             if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
             f.entries.emplace_back(n, e->d_type);
         }
-        ::closedir(dir);
         std::sort(f.entries.begin(), f.entries.end());
+        if (statEntries) {
+            f.stats.resize(f.entries.size());
+            const int dfd = ::dirfd(dir);
+            for (size_t i = 0; i < f.entries.size(); ++i) {
+                if (f.entries[i].second == DT_DIR) continue;
+                if (::fstatat(dfd, f.entries[i].first.c_str(), &f.stats[i], AT_SYMLINK_NOFOLLOW) != 0)
+                    f.stats[i].st_mode = 0;
+            }
+        }
+        ::closedir(dir);
         f.path = path;
         return true;
     }
 
-    void visit(std::vector<Frame>& stack, Frame& parent, const std::string& name, unsigned char dtype) {
+    void visit(std::vector<Frame>& stack, Frame& parent, const std::string& name, unsigned char dtype,
+               const struct stat* listed) {
         if (visited_) visited_->fetch_add(1, std::memory_order_relaxed);
-        std::string path = joinPath(parent.path, name);
         std::optional<ItemKind> kind = kindFromDirent(dtype);
         struct stat st {};
         bool haveStat = false;
-        if (!kind || (parent.inPackage && *kind != ItemKind::Directory)) {
-            if (::lstat(path.c_str(), &st) != 0) return;  // gone since the listing
+        if (listed) {
+            st = *listed;
+            haveStat = true;
+            kind = kindFromMode(st.st_mode);
+        } else if (!kind || (parent.inPackage && *kind != ItemKind::Directory)) {
+            if (::lstat(joinPath(parent.path, name).c_str(), &st) != 0) return;  // gone since the listing
             haveStat = true;
             kind = kindFromMode(st.st_mode);
         }
         if (*kind == ItemKind::Directory) {
+            const std::string path = joinPath(parent.path, name);
             Frame child;
-            if (open(path, child)) {
+            if (open(path, child, statAtListing_)) {
                 child.name = name;
                 child.isPackage = isPackage(ItemKind::Directory, name);
                 child.inPackage = parent.inPackage || child.isPackage;
@@ -312,7 +361,7 @@ private:
         if (parent.inPackage && haveStat && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
             parent.contentSize += st.st_size;
         }
-        Candidate c(path, name, *kind, haveStat ? &st : nullptr, std::nullopt);
+        Candidate c(parent.path, name, *kind, haveStat ? &st : nullptr);
         test(c);
     }
 
@@ -327,6 +376,7 @@ private:
     std::atomic<uint64_t>* visited_;
     Emit emit_;
     dev_t dev_ = 0;
+    bool statAtListing_ = false;
 };
 
 }  // namespace
