@@ -93,6 +93,7 @@ void HVNLargeAndOldFileScanner::queryFiles(const HVNScaneOuputObjectPtr& folder)
     if (!q->setPredicateFormat(hvn::format("kMDItemFSSize > %lld", static_cast<long long>(limitSize)),
                                &error)) {
         hvn::Log::writef("large and old files: bad query: %s", error.c_str());
+        q->setPredicateFormat("FALSEPREDICATE");  // the folder ends with nothing rather than everything
     }
     q->setSearchScopes({folder->filePath()});
     q->setProgressHandler(

@@ -258,6 +258,7 @@ void HVNLargeAndOldVC::onScan() {
     savePaths();
     if (curState != 0) return;
     const uint64_t run = ++run_;
+    stopRequested_ = false;
     curIndex = 0;
     curState = 1;
     setText(kScanButton, kStopTitle);
@@ -270,7 +271,8 @@ void HVNLargeAndOldVC::onScan() {
 }
 
 void HVNLargeAndOldVC::startScan(const HVNScaneOuputObjectPtr& folder) {
-    if (curState != 1 || !folder) return;
+    // A stop that came before this folder's turn leaves it unsearched.
+    if (curState != 1 || stopRequested_ || !folder) return;
     scanner->cancel.store(false);
     scanner->startScanObj(folder, HVNLargeAndOldFileScanner::kDefaultLimitSize);
 }
@@ -301,6 +303,7 @@ void HVNLargeAndOldVC::didEndScanObj(const HVNScaneOuputObjectPtr& folder) {
 
 void HVNLargeAndOldVC::onStop() {
     if (curState != 1) return;
+    stopRequested_ = true;
     scanner->cancel.store(true);
     scanner->cancelScan();
 }

@@ -108,6 +108,7 @@ private:
     void scheduleRemoval();
     void runRemoval();
     bool removalPending_ = false;
+    bool stopRequested_ = false;
     // Runs fn after `seconds` on the main loop's clock, unless this page is gone or the run
     // it belongs to has ended by then.
     void after(double seconds, uint64_t run, std::function<void()> fn);
