@@ -149,7 +149,9 @@ TEST_F(LaunchctlTest, AProcessThatIgnoresTermIsKilledAfterTheGracePeriod) {
     ::chmod(script.c_str(), 0755);
     const std::string path = list("com.test.stubborn", {{"Label", "com.test.stubborn"}, {"Program", script}});
     ASSERT_TRUE(hvn::Launchctl::load(path));
-    std::vector<int> pids = labelled("com.test.stubborn");
+    // The shell reads as no one's while it turns into sleep: wait for it to settle.
+    std::vector<int> pids;
+    for (int i = 0; i < 30000 && (pids = labelled("com.test.stubborn")).empty(); ++i) usleep(1000);
     ASSERT_EQ(pids.size(), 1u);
     hvn::Launchctl::setStopGracePeriod(0.2);
     std::string error;
