@@ -228,6 +228,8 @@ bool ReomveFile::removeFileWithPrivileges(const std::string& path) {
 }
 
 bool ReomveFile::lipoWithPrivileges(const std::vector<std::string>& paths) {
+    // Nothing to thin needs no daemon, and no installation.
+    if (paths.empty()) return true;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (auto daemon = reachableDaemon(hvn::kLipoAppSelector)) {
             daemon->lipoApp(paths);
