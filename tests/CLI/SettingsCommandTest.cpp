@@ -37,7 +37,8 @@ TEST_F(SettingsCommandTest, ListWritesDefaultsForANewUserAndPrintsSortedJson) {
     ASSERT_EQ(settings("list", &out), 0) << out;
     auto json = nlohmann::json::parse(out, nullptr, false);
     ASSERT_TRUE(json.is_object()) << out;
-    EXPECT_EQ(json.size(), 18u);
+    EXPECT_EQ(json.size(), 19u);
+    EXPECT_EQ(json["Send Usage Statistics"], true);
     EXPECT_EQ(json["StartMode"], "一键清理");
     EXPECT_EQ(json["ShowIcon"], 1);
     EXPECT_EQ(json["Insight Clean"], false);
@@ -125,7 +126,7 @@ TEST_F(SettingsCommandTest, SetsFromManyProcessesAtOnceLoseNoKey) {
         EXPECT_EQ(codes[static_cast<size_t>(p)], 0) << "process " << p;
         EXPECT_EQ(s["key" + std::to_string(p)], hvn::Value(p)) << "key" << p;
     }
-    EXPECT_EQ(s.asDictionary().size(), 18u + kProcesses);
+    EXPECT_EQ(s.asDictionary().size(), 19u + kProcesses);
 }
 
 TEST_F(SettingsCommandTest, SetKeepsTheModeOfThePreferencesFile) {

@@ -47,7 +47,8 @@ const std::set<std::string> kDefaultKeys = {"StartMode",
                                             "Duplicate Notification",
                                             "CleanTimeInterval",
                                             "CleanTime",
-                                            "Insight Clean"};
+                                            "Insight Clean",
+                                            "Send Usage Statistics"};
 
 }  // namespace
 
@@ -58,7 +59,7 @@ TEST_F(SettingsTest, FirstLaunchWritesExactlyTheDefaultKeysToDisk) {
     std::set<std::string> keys;
     for (const auto& [k, v] : settings.asDictionary()) keys.insert(k);
     EXPECT_EQ(keys, kDefaultKeys);
-    EXPECT_EQ(keys.size(), 18u);
+    EXPECT_EQ(keys.size(), 19u);
 
     EXPECT_EQ(settings["StartMode"], Value("一键清理"));
     EXPECT_EQ(settings["ShowIcon"], Value(1));
