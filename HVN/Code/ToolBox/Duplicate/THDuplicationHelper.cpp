@@ -123,6 +123,8 @@ void THDuplicationHelper::startSearch() {
 
 void THDuplicationHelper::stopSearch() {
     stop_.store(true);
+    // Under the queue's lock, so that a thread between its check and its wait hears it.
+    std::lock_guard<std::mutex> lock(queueMutex_);
     queueNotFull_.notify_all();
     queueNotEmpty_.notify_all();
 }
@@ -369,10 +371,16 @@ void THDuplicationHelper::hand(const std::string& path, uint64_t size, bool isPa
     {
         std::unique_lock<std::mutex> lock(queueMutex_);
         if (!queueClosed_) {
-            queueNotFull_.wait(lock, [&] { return queue_.size() < kQueueCapacity || stopRequested(); });
+            if (queue_.size() >= kQueueCapacity) {
+                walkerWaiting_ = true;
+                queueNotFull_.wait(lock,
+                                   [&] { return queue_.size() < kQueueCapacity / 2 || stopRequested(); });
+                walkerWaiting_ = false;
+            }
             if (stopRequested()) return;
             queue_.push_back(std::move(c));
-            queueNotEmpty_.notify_one();
+            // Waking a worker costs a system call: only when one is waiting.
+            if (idleWorkers_ > 0) queueNotEmpty_.notify_one();
             return;
         }
     }
@@ -403,7 +411,7 @@ void THDuplicationHelper::fileDispose(const std::string& path) {
 void THDuplicationHelper::hashCandidate(const Candidate& c) {
     if (stopRequested()) return;
     hashed_.fetch_add(1, std::memory_order_relaxed);
-    auto lazy = c.isPackage ? THWebUtility::lazyHashPackage(c.path) : THWebUtility::lazyMD5File(c.path);
+    auto lazy = c.isPackage ? THWebUtility::lazyHashPackage(c.path) : THWebUtility::lazyQuickHashFile(c.path);
     if (!lazy) {
         hvn::Log::writef("Could not read %s; left out", c.path.c_str());
         return;
@@ -423,7 +431,7 @@ void THDuplicationHelper::hashCandidate(const Candidate& c) {
         if (first) {
             hashed_.fetch_add(1, std::memory_order_relaxed);
             auto firstHash = first->isPackage ? THWebUtility::lazyHashPackage(first->path)
-                                              : THWebUtility::lazyMD5File(first->path);
+                                              : THWebUtility::lazyQuickHashFile(first->path);
             std::lock_guard<std::mutex> lock(mapMutex_);
             if (firstHash) {
                 auto& b = fileInfo_[c.size].byHash[*firstHash];
@@ -527,15 +535,17 @@ void THDuplicationHelper::workerLoop() {
         Candidate c;
         {
             std::unique_lock<std::mutex> lock(queueMutex_);
+            ++idleWorkers_;
             queueNotEmpty_.wait(lock, [&] { return !queue_.empty() || queueClosed_ || stopRequested(); });
+            --idleWorkers_;
             if (queue_.empty() || stopRequested()) {
                 if (queueClosed_ || stopRequested()) return;
                 continue;
             }
             c = std::move(queue_.front());
             queue_.pop_front();
+            if (walkerWaiting_ && queue_.size() < kQueueCapacity / 2) queueNotFull_.notify_one();
         }
-        queueNotFull_.notify_one();
         try {
             hashCandidate(c);
         } catch (...) {

@@ -4,8 +4,8 @@
 // Candidates come from a walk of the search folders (or, when usesMetadataQuery is set, from
 // the platform's metadata query, walking the folders when it cannot run). They are grouped
 // first by exact size: the first item of a size is only remembered, never read. Once a
-// second item of that size turns up, both get a lazy fingerprint (THWebUtility::
-// lazyHashFile: at most three 4096-byte samples, or a package's member listing), and items
+// second item of that size turns up, both get a lazy fingerprint (at most three 4096-byte
+// samples, THWebUtility::lazyQuickHashFile, or a package's member listing), and items
 // of equal fingerprint are then compared whole (byte for byte; packages by the digest of
 // their whole contents), so a group holds only items of exactly equal content. Hard links to
 // one file (same device and inode) count as one file, the first path met standing for it;
@@ -204,5 +204,7 @@ private:
     std::condition_variable queueNotFull_;
     std::deque<Candidate> queue_;
     bool queueClosed_ = true;
+    int idleWorkers_ = 0;
+    bool walkerWaiting_ = false;
     std::vector<std::thread> workers_;
 };

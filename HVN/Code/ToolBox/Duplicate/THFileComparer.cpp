@@ -39,21 +39,22 @@ THFileComparer::Result THFileComparer::compare(const std::string& first, const s
     if (firstDigest) digest = std::make_unique<THDigest>(hvn::Crypto::Digest::SHA256);
     const uint64_t size = a.size();
     uint64_t offset = 0;
-    // Read one more chunk than the length says, so that a file that grew is not taken as equal.
-    for (;;) {
+    while (offset < size) {
         if (stop && stop->load(std::memory_order_relaxed)) return Result::Stopped;
-        const size_t want = static_cast<size_t>(
-            std::min<uint64_t>(kChunk, std::max<uint64_t>(size - std::min(offset, size), 1)));
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, size - offset));
         ssize_t na = a.readAt(buf.a.get(), want, offset);
         if (na < 0) return Result::FirstUnreadable;
         ssize_t nb = b.readAt(buf.b.get(), want, offset);
         if (nb < 0) return Result::SecondUnreadable;
-        if (na != nb) return Result::Different;
-        if (na == 0) break;
-        if (std::memcmp(buf.a.get(), buf.b.get(), static_cast<size_t>(na)) != 0) return Result::Different;
-        if (digest) digest->update(buf.a.get(), static_cast<size_t>(na));
-        offset += static_cast<uint64_t>(na);
+        // A file that shrank since it was opened is not the same any more.
+        if (na != nb || static_cast<size_t>(na) != want) return Result::Different;
+        if (std::memcmp(buf.a.get(), buf.b.get(), want) != 0) return Result::Different;
+        if (digest) digest->update(buf.a.get(), want);
+        offset += want;
     }
+    // A file that grew since it was opened is not the same any more either.
+    char extra[1];
+    if (a.readAt(extra, 1, size) != 0 || b.readAt(extra, 1, size) != 0) return Result::Different;
     if (digest) *firstDigest = digest->finishHex();
     return Result::Same;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HVN/Code/ToolBox/Duplicate/THDigest.h"
+#include "HVN/Code/ToolBox/Duplicate/THQuickHash.h"
 #include "HVN/Code/ToolBox/Duplicate/THReadableFile.h"
 #include "Platform/Crypto.h"
 #include "Platform/FileManager.h"
@@ -78,22 +79,40 @@ std::optional<std::string> THWebUtility::lazyHashFile(const std::string& path) {
     return lazyMD5File(path);
 }
 
-std::optional<std::string> THWebUtility::lazyMD5File(const std::string& path) {
+namespace {
+
+// Feeds the lazy samples of a regular file to hasher; false when the file is empty, no
+// regular file, or cannot be opened or read.
+template <class Hasher>
+bool hashSamples(const std::string& path, Hasher& hasher) {
     THReadableFile file;
-    if (!file.open(path)) return std::nullopt;
+    if (!file.open(path)) return false;
     const uint64_t length = file.size();
-    if (length == 0) return std::nullopt;
+    if (length == 0) return false;
     const uint64_t samples = std::min<uint64_t>(length / kSampleSize + 1, 3);
     const uint64_t step = length / samples;
     char buffer[kSampleSize];
-    THDigest digest(hvn::Crypto::Digest::MD5);
     for (uint64_t j = 0; j < samples; ++j) {
         ssize_t n = file.readAt(buffer, kSampleSize, j * step);
-        if (n < 0) return std::nullopt;
+        if (n < 0) return false;
         if (n == 0) break;
-        digest.update(buffer, static_cast<size_t>(n));
+        hasher.update(buffer, static_cast<size_t>(n));
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> THWebUtility::lazyMD5File(const std::string& path) {
+    THDigest digest(hvn::Crypto::Digest::MD5);
+    if (!hashSamples(path, digest)) return std::nullopt;
     return digest.finishHex();
+}
+
+std::optional<std::string> THWebUtility::lazyQuickHashFile(const std::string& path) {
+    THQuickHash hash;
+    if (!hashSamples(path, hash)) return std::nullopt;
+    return hash.finishHex();
 }
 
 std::optional<std::string> THWebUtility::lazyHashPackage(const std::string& path) {

@@ -25,6 +25,9 @@ public:
     // whole. nullopt for an empty file, for anything that is not a regular file (a final
     // symbolic link is not followed) and when it cannot be opened or read.
     static std::optional<std::string> lazyMD5File(const std::string& path);
+    // The same samples as lazyMD5File under THQuickHash instead of MD5: the engine's first
+    // filter, whose buckets are always compared byte for byte afterwards.
+    static std::optional<std::string> lazyQuickHashFile(const std::string& path);
     // MD5 of the package's member listing: the entries down to three path components below
     // the package (top-level names beginning with "." or "__MACOSX" left out), a regular file
     // as "NAME-SIZE" with its own size, a folder or link as its relative name, sorted and
