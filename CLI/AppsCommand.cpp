@@ -1,9 +1,7 @@
 // `halvorn apps`: the applications, widgets, Internet plug-ins and preference panes that the
 // application search finds (the uninstaller's lists), with their sizes.
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "CLI/Command.h"
+#include "CLI/Interaction.h"
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -36,12 +35,6 @@ const char* kHelp =
     "\n"
     "Ctrl-C stops the search; nothing is listed then.\n";
 
-std::atomic<bool> gInterrupted{false};
-
-void onInterrupt(int) {
-    gInterrupted.store(true);
-}
-
 void putText(json& j, const char* key, const std::string& text) {
     j[key] = text;
     if (auto bytes = cli::json::base64UnlessUtf8(text)) j[std::string(key) + "Bytes"] = *bytes;
@@ -62,21 +55,17 @@ int runApps(const cli::Args& args) {
             return 2;
         }
     }
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    cli::catchInterrupts();
 
     auto& search = HVNSearchApplications::shareHVNSearchApplications();
     search.searchApplications();
     search.searchOtherTypeApp();
     const bool progress = !asJson && isatty(STDERR_FILENO);
     if (progress) std::fprintf(stderr, "Searching for applications...");
-    while (!(search.done() && search.otherTypeDone()) && !gInterrupted.load())
+    while (!(search.done() && search.otherTypeDone()) && !cli::interrupted())
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (progress) std::fprintf(stderr, "\r\033[K");
-    if (gInterrupted.load()) {
+    if (cli::interrupted()) {
         std::fprintf(stderr, "halvorn apps: search stopped.\n");
         std::_Exit(130);  // the search threads are not waited for
     }

@@ -1,7 +1,6 @@
 // `halvorn care`: one-click care from the terminal. Scans the categories whose boxes are on
 // with the modules enabled in the settings, reports per category and module, and with
 // --fix cleans what stays ticked through the clean manager's combined clean.
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include <thread>
 
 #include "CLI/Command.h"
+#include "CLI/Interaction.h"
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/Clearer/FMDB/FMDatabase.h"
@@ -64,12 +64,6 @@ struct Options {
     std::optional<std::set<int32_t>> only;
     std::set<int32_t> skip;
 };
-
-std::atomic<bool> gInterrupted{false};
-
-void onInterrupt(int) {
-    gInterrupted.store(true);
-}
 
 bool parseIds(const std::string& text, std::set<int32_t>& out, std::string& error) {
     std::stringstream ss(text);
@@ -338,7 +332,7 @@ void runMainLoopUntil(const std::function<bool()>& done, const std::function<voi
     auto& loop = hvn::RunLoop::main();
     while (!done()) {
         loop.runUntil(done, 0.1);
-        if (gInterrupted.load() && !stopped) {
+        if (cli::interrupted() && !stopped) {
             stopped = true;
             if (onStop) onStop();
         }
@@ -541,15 +535,11 @@ int runCare(const cli::Args& args) {
     HVNUsageStatistics::sendLaunchReports();
     struct WaitForReports {
         ~WaitForReports() {
-            if (!gInterrupted.load()) HVNUsageStatistics::waitForReports(5);
+            if (!cli::interrupted()) HVNUsageStatistics::waitForReports(5);
         }
     } waitForReports;
 
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    cli::catchInterrupts();
 
     std::vector<CategoryReport> cats = {
         {HVNCleanCategory::InternetSecurity, categoryBoxOn("InternetVirusSelect"), {}},
@@ -610,7 +600,7 @@ int runCare(const cli::Args& args) {
                          },
                          &progress);
         progress.clear();
-        if (gInterrupted.load()) interrupted = true;
+        if (cli::interrupted()) interrupted = true;
         switch (c.category) {
             case HVNCleanCategory::InternetSecurity:
                 manager.hasScanInternetVirus = true;
@@ -733,7 +723,7 @@ int runCare(const cli::Args& args) {
             cleaner.join();
             loop.runPending();
             HVNCommonFunction::postCleanNotification();
-            bool stopped = gInterrupted.load();
+            bool stopped = cli::interrupted();
             tally.settle([&manager](const HVNScaneOuputObjectPtr& node) {
                 for (auto category :
                      {HVNCleanCategory::InternetSecurity, HVNCleanCategory::System, HVNCleanCategory::Disk}) {
@@ -798,7 +788,7 @@ int runCare(const cli::Args& args) {
     }
     if (opt.json) std::printf("%s\n", doc.dump(2, ' ', false, json::error_handler_t::replace).c_str());
     // An interrupt at any point (the scan, the prompt or the clean) ends with status 130.
-    if (interrupted || gInterrupted.load()) rc = 130;
+    if (interrupted || cli::interrupted()) rc = 130;
     return rc;
 }
 

@@ -1,11 +1,9 @@
 // `halvorn dupes`: lists the groups of identical files below the given folders, with the
 // duplicate finder's engine. Nothing is removed.
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "CLI/Command.h"
+#include "CLI/Interaction.h"
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -51,12 +50,6 @@ const char* kHelp =
     "\n"
     "Ctrl-C stops the search; the groups confirmed so far are listed. Exit status: 0, or\n"
     "1 when no folder could be searched, 2 for bad usage, 130 when stopped.\n";
-
-std::atomic<bool> gInterrupted{false};
-
-void onInterrupt(int) {
-    gInterrupted.store(true);
-}
 
 // "100", "1.5M", "20KiB": bytes; nullopt for anything else.
 std::optional<uint64_t> parseSize(const std::string& text) {
@@ -205,11 +198,7 @@ int runDupes(const cli::Args& args) {
 
     auto& loop = hvn::RunLoop::main();
     loop.bindToCurrentThread();
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    cli::catchInterrupts();
 
     THDuplicationHelper engine;
     engine.searchPaths = folders;
@@ -244,8 +233,8 @@ int runDupes(const cli::Args& args) {
     engine.startSearch();
     bool stopAsked = false;
     while (!finished) {
-        loop.runUntil([&] { return finished || gInterrupted.load(); }, progress ? 0.1 : 0.5);
-        if (gInterrupted.load() && !stopAsked) {
+        loop.runUntil([&] { return finished || cli::interrupted(); }, progress ? 0.1 : 0.5);
+        if (cli::interrupted() && !stopAsked) {
             stopAsked = true;
             engine.stopSearch();
         }
@@ -256,7 +245,7 @@ int runDupes(const cli::Args& args) {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }
-    const bool stopped = engine.wasStopped() || gInterrupted.load();
+    const bool stopped = engine.wasStopped() || cli::interrupted();
     if (stopped)
         std::fprintf(stderr, "halvorn dupes: search stopped; the groups below are the ones found so far.\n");
 

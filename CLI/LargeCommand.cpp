@@ -2,12 +2,10 @@
 // folders with the tool's engine for files larger than a size, narrows them by the age of
 // their last content change, lists them, and with --trash or --delete removes them (asking
 // first unless --yes), saying where each one went.
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -18,6 +16,7 @@
 #include <string>
 
 #include "CLI/Command.h"
+#include "CLI/Interaction.h"
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -63,12 +62,6 @@ struct Options {
     bool yes = false;
 };
 
-std::atomic<bool> gInterrupted{false};
-
-void onInterrupt(int) {
-    gInterrupted.store(true);
-}
-
 // "123", "50M", "1.5G", "10kb": decimal units. nullopt when not a size or out of range.
 std::optional<int64_t> parseSize(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -112,17 +105,6 @@ std::optional<int64_t> parseSize(const std::string& text) {
     double v = std::strtod(number.c_str(), nullptr) * factor;
     if (!(v >= 0) || v >= 9.2e18) return std::nullopt;
     return static_cast<int64_t>(v);
-}
-
-std::string absolute(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char buf[PATH_MAX];
-    if (!::getcwd(buf, sizeof buf)) return path;
-    std::string cwd = buf;
-    std::string rel = path;
-    while (rel.rfind("./", 0) == 0) rel.erase(0, 2);
-    if (rel == "." || rel.empty()) return cwd;
-    return (cwd == "/" ? "" : cwd) + "/" + rel;
 }
 
 int parseOptions(const cli::Args& args, Options& o) {
@@ -301,14 +283,6 @@ std::optional<hvn::Date> accessTime(const std::string& path) {
     return hvn::Date{static_cast<double>(st.st_atim.tv_sec) + st.st_atim.tv_nsec / 1e9};
 }
 
-bool askYes(const std::string& question) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
-    std::string answer;
-    return std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes");
-}
-
 int runLarge(const cli::Args& args) {
     if (cli::wantsHelp(args)) {
         std::fputs(kHelp, stdout);
@@ -319,15 +293,11 @@ int runLarge(const cli::Args& args) {
 
     auto& loop = hvn::RunLoop::main();
     loop.bindToCurrentThread();
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    cli::catchInterrupts();
 
     HVNNodeList folders;
     for (const auto& f : opt.folders) {
-        std::string path = absolute(f);
+        std::string path = cli::absolutePath(f);
         while (path.size() > 1 && path.back() == '/') path.pop_back();
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -346,12 +316,12 @@ int runLarge(const cli::Args& args) {
         run.start();
         while (!run.done()) {
             loop.runUntil([&run] { return run.done(); }, 0.1);
-            if (gInterrupted.load()) run.stop();
+            if (cli::interrupted()) run.stop();
             progress.draw(scanner.scanOutObjs.size() + (scanner.query ? scanner.query->resultCount() : 0));
         }
         progress.clear();
     }
-    const bool interrupted = gInterrupted.load();
+    const bool interrupted = cli::interrupted();
     if (interrupted) std::fprintf(stderr, "halvorn large: search stopped; the list below is partial.\n");
 
     const hvn::Date now = hvn::Date::now();
@@ -378,7 +348,7 @@ int runLarge(const cli::Args& args) {
             if (!opt.json) {
                 for (const auto& f : files) std::printf("  %s\n", cli::terminalText(f->filePath()).c_str());
             }
-            if (!askYes(question)) {
+            if (!cli::askYes(question)) {
                 std::fprintf(stderr, "Nothing was removed.\n");
                 removing = false;
             }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CLI/Command.h"
+#include "CLI/Interaction.h"
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/ToolBox/Startup/HVNStartupServer.h"
@@ -121,14 +122,6 @@ long findEntry(const std::vector<LoginItem>& data, const std::string& name) {
     return found;
 }
 
-bool askYes(const std::string& question) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
-    std::string answer;
-    return std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes");
-}
-
 std::string kindText(const LoginItem& item) {
     if (item.isLogin) return "login item";
     return HVNStartupServer::isUserUnit(item) ? "systemd unit" : "launch service";
@@ -209,7 +202,7 @@ int runStartup(const cli::Args& args) {
     if (!opt.yes) {
         const std::string question = "Remove the " + kindText(item) + " " + cli::terminalText(item.name) +
                                      " (" + cli::terminalText(fileOf(item)) + ")?";
-        if (!askYes(question)) {
+        if (!cli::askYes(question)) {
             std::fprintf(stderr, "Nothing removed.\n");
             return 1;
         }

@@ -2,11 +2,9 @@
 // plug-in, preference pane) by path, name or bundle identifier, shows it with the files
 // found for it, asks, and removes them for good (or moves them to the trash), saying where
 // each one went. A file is removed only while it is still the one that was shown.
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <thread>
 
 #include "CLI/Command.h"
+#include "CLI/Interaction.h"
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
@@ -61,20 +60,6 @@ struct Options {
     bool yes = false;
     bool json = false;
 };
-
-std::atomic<bool> gInterrupted{false};
-
-void onInterrupt(int) {
-    gInterrupted.store(true);
-}
-
-std::string absolute(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char buf[PATH_MAX];
-    if (!::getcwd(buf, sizeof buf)) return path;
-    std::string cwd = buf;
-    return (cwd == "/" ? "" : cwd) + "/" + path;
-}
 
 int parseOptions(const cli::Args& args, Options& o) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -126,19 +111,11 @@ void putText(json& j, const char* key, const std::string& text) {
     if (auto bytes = cli::json::base64UnlessUtf8(text)) j[std::string(key) + "Bytes"] = *bytes;
 }
 
-bool askYes(const std::string& question) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
-    std::string answer;
-    return std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes");
-}
-
 // The items APP names: by path first, then by bundle identifier, then by name ignoring case.
 HVNAppItemList candidates(const HVNAppItemList& items, const std::string& app) {
     HVNAppItemList out;
     if (app.find('/') != std::string::npos) {
-        std::string want = HVNDeleteSelectedApp::realRootPath(absolute(app));
+        std::string want = HVNDeleteSelectedApp::realRootPath(cli::absolutePath(app));
         while (want.size() > 1 && want.back() == '/') want.pop_back();
         for (const auto& i : items) {
             if (HVNDeleteSelectedApp::realRootPath(i->path) == want) out.push_back(i);
@@ -181,21 +158,17 @@ int runUninstall(const cli::Args& args) {
     Options opt;
     if (int rc = parseOptions(args, opt)) return rc;
 
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    cli::catchInterrupts();
 
     auto& search = HVNSearchApplications::shareHVNSearchApplications();
     search.searchApplications();
     search.searchOtherTypeApp();
     const bool tty = isatty(STDERR_FILENO);
     if (tty && !opt.json) std::fprintf(stderr, "Searching for applications...");
-    while (!(search.done() && search.otherTypeDone()) && !gInterrupted.load())
+    while (!(search.done() && search.otherTypeDone()) && !cli::interrupted())
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (tty && !opt.json) std::fprintf(stderr, "\r\033[K");
-    if (gInterrupted.load()) {
+    if (cli::interrupted()) {
         std::fprintf(stderr, "halvorn uninstall: search stopped; nothing was removed.\n");
         std::_Exit(130);  // the search threads are not waited for
     }
@@ -221,7 +194,7 @@ int runUninstall(const cli::Args& args) {
     std::vector<std::string> paths = HVNDeleteSelectedApp::deleteFiles(app);
     std::vector<std::string> keep;
     for (const auto& k : opt.keep) {
-        std::string p = HVNDeleteSelectedApp::realRootPath(absolute(k));
+        std::string p = HVNDeleteSelectedApp::realRootPath(cli::absolutePath(k));
         while (p.size() > 1 && p.back() == '/') p.pop_back();
         keep.push_back(p);
     }
@@ -278,7 +251,7 @@ int runUninstall(const cli::Args& args) {
                 : hvn::format("Are you sure you want to uninstall %s? You can't recover it. (%zu items, %s)",
                               cli::terminalText(app.name).c_str(), chosen.size(),
                               HVNCommonFunction::getSizeDesc(total).c_str());
-        if (!askYes(question)) {
+        if (!cli::askYes(question)) {
             proceed = false;
             stopReason = "Nothing was removed.";
         }
