@@ -1,7 +1,5 @@
 #include "Platform/DaemonRequest.h"
 
-#include <cerrno>
-#include <cstdlib>
 
 #include "Platform/DaemonConnection.h"
 
@@ -42,19 +40,6 @@ bool readPaths(const Value& v, std::vector<RemovalBatch::Request>& out) {
     return true;
 }
 
-bool parseNumber(const std::string& text, uint64_t& out) {
-    if (text.empty() || text.size() > 20) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    out = v;
-    return true;
-}
-
 // "<device>:<inode>", or "" for a folder that is not known.
 bool readFoundIn(const Value& v, std::optional<FileIdentity>& out) {
     if (!v.isString()) return false;
@@ -63,14 +48,8 @@ bool readFoundIn(const Value& v, std::optional<FileIdentity>& out) {
         out.reset();
         return true;
     }
-    size_t colon = text.find(':');
-    FileIdentity id;
-    if (colon == std::string::npos || !parseNumber(text.substr(0, colon), id.device) ||
-        !parseNumber(text.substr(colon + 1), id.inode)) {
-        return false;
-    }
-    out = id;
-    return true;
+    out = RemovalBatch::parseIdentity(text);
+    return out.has_value();
 }
 
 Value pathsValue(const std::vector<RemovalBatch::Request>& paths) {
@@ -186,9 +165,7 @@ Value DaemonRequest::encode() const {
                 Array found;
                 found.reserve(paths.size());
                 for (const auto& p : paths) {
-                    found.emplace_back(p.foundIn ? std::to_string(p.foundIn->device) + ":" +
-                                                       std::to_string(p.foundIn->inode)
-                                                 : std::string());
+                    found.emplace_back(p.foundIn ? RemovalBatch::identityText(*p.foundIn) : std::string());
                 }
                 args.emplace_back(std::move(found));
             }

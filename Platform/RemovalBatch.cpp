@@ -65,11 +65,24 @@ void append(std::string& out, const std::string& field) {
 
 }  // namespace
 
+std::string identityText(const FileIdentity& id) {
+    return std::to_string(id.device) + ":" + std::to_string(id.inode);
+}
+
+std::optional<FileIdentity> parseIdentity(const std::string& text) {
+    size_t colon = text.find(':');
+    FileIdentity id;
+    if (colon == std::string::npos || !parseNumber(text.substr(0, colon), id.device) ||
+        !parseNumber(text.substr(colon + 1), id.inode)) {
+        return std::nullopt;
+    }
+    return id;
+}
+
 std::string encodeRequests(const std::vector<Request>& requests) {
     std::string out;
     for (const auto& r : requests) {
-        append(out,
-               r.foundIn ? std::to_string(r.foundIn->device) + ":" + std::to_string(r.foundIn->inode) : "-");
+        append(out, r.foundIn ? identityText(*r.foundIn) : "-");
         append(out, r.path);
     }
     return out;
@@ -83,13 +96,8 @@ std::optional<std::vector<Request>> decodeRequests(const std::string& bytes) {
         Request r;
         const std::string& id = (*f)[i];
         if (id != "-") {
-            size_t colon = id.find(':');
-            FileIdentity fid;
-            if (colon == std::string::npos || !parseNumber(id.substr(0, colon), fid.device) ||
-                !parseNumber(id.substr(colon + 1), fid.inode)) {
-                return std::nullopt;
-            }
-            r.foundIn = fid;
+            r.foundIn = parseIdentity(id);
+            if (!r.foundIn) return std::nullopt;
         }
         r.path = (*f)[i + 1];
         out.push_back(std::move(r));

@@ -31,6 +31,11 @@ struct Outcome {
     std::string reason;
 };
 
+// The folder identity as it travels in requests: "<device>:<inode>" in decimal. parseIdentity
+// gives nullopt for anything else.
+std::string identityText(const FileIdentity& id);
+std::optional<FileIdentity> parseIdentity(const std::string& text);
+
 std::string encodeRequests(const std::vector<Request>& requests);
 // nullopt when the bytes are not a whole number of well-formed records.
 std::optional<std::vector<Request>> decodeRequests(const std::string& bytes);
