@@ -101,9 +101,16 @@ TEST_F(LaunchctlTest, LoadStartsTheProgramOnceWithItsArgumentsAndLabel) {
     ASSERT_TRUE(hvn::Launchctl::load(path, &error)) << error;
     std::vector<int> first = running(prog);
     ASSERT_EQ(first.size(), 1u);
+    // A child in the middle of its exec shows neither its arguments nor its environment yet.
+    const std::string expected = prog + '\0' + "600" + '\0';
+    std::string cmdline;
+    for (int i = 0; i < 100; ++i) {
+        cmdline = readProcFile(first[0], "cmdline");
+        if (cmdline == expected && labelled("com.test.agent") == first) break;
+        usleep(20 * 1000);
+    }
     EXPECT_EQ(labelled("com.test.agent"), first);
-    std::string cmdline = readProcFile(first[0], "cmdline");
-    EXPECT_EQ(cmdline, prog + '\0' + "600" + '\0');
+    EXPECT_EQ(cmdline, expected);
 
     EXPECT_TRUE(hvn::Launchctl::load(path, &error)) << error;
     EXPECT_EQ(running(prog), first);
