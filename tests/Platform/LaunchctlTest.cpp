@@ -22,9 +22,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// "" once the process is gone (a read of a vanished process's file fails with ESRCH).
 std::string readProcFile(int pid, const char* name) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    try {
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    } catch (const std::ios_base::failure&) {
+        return {};
+    }
 }
 
 bool isLive(int pid) {
