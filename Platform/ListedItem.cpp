@@ -37,4 +37,8 @@ std::string ListedItem::changeOfEntry(int dirFd, const char* name) const {
     return {};
 }
 
+std::string ListedItem::changeOf(const std::string& path) const {
+    return changeOfEntry(AT_FDCWD, path.c_str());
+}
+
 }  // namespace hvn

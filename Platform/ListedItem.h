@@ -33,6 +33,8 @@ struct ListedItem {
     // "" when the entry `name` of the folder open at dirFd is still this item; otherwise
     // why it is not ("it has changed since it was listed", "it is no longer there").
     std::string changeOfEntry(int dirFd, const char* name) const;
+    // The same for the item at path (a final symbolic link not followed).
+    std::string changeOf(const std::string& path) const;
 };
 
 }  // namespace hvn

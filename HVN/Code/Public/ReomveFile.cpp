@@ -130,11 +130,13 @@ bool ReomveFile::HVNRemoveFileAtPath(const std::string& path, std::string* error
 }
 
 hvn::RemovalResult ReomveFile::removeItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
-                                          const hvn::RemovalGate* gate) {
-    if (HVNCommonFunction::isShredderFile()) return shredItem(path, foundIn, gate);
+                                          const hvn::RemovalGate* gate,
+                                          const std::optional<hvn::ListedItem>& listed) {
+    if (HVNCommonFunction::isShredderFile()) return shredItem(path, foundIn, gate, listed);
     hvn::RemovalOptions options;
     options.foundIn = foundIn;
     options.gate = gate;
+    options.listed = listed;
     return hvn::FileManager::removeItem(path, options);
 }
 
@@ -154,10 +156,12 @@ bool ReomveFile::shredItemAtPath(const std::string& path, std::string* error) {
 }
 
 hvn::RemovalResult ReomveFile::shredItem(const std::string& path, const std::optional<hvn::FileIdentity>& foundIn,
-                                         const hvn::RemovalGate* gate) {
+                                         const hvn::RemovalGate* gate,
+                                         const std::optional<hvn::ListedItem>& listed) {
     hvn::RemovalOptions options;
     options.foundIn = foundIn;
     options.gate = gate;
+    options.listed = listed;
     options.beforeUnlinkFile = hvn::Shredder::overwriteForRemoval;
     if (hvn::FileManager::fileExistsAtPath(path, nullptr, false) && !hvn::FileManager::isDeletableFileAtPath(path)) {
         // Nothing is overwritten that could not be removed afterwards; the gate still has

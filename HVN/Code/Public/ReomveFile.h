@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Platform/FileManager.h"
+#include "Platform/ListedItem.h"
 #include "Platform/RemovalBatch.h"
 
 class ReomveFile {
@@ -31,10 +32,12 @@ public:
     static bool HVNRemoveFileAtPath(const std::string& path, std::string* error);
     // The same with its outcome: Refused (final) is told apart from Failed (the privileged
     // route may try). foundIn is the folder the item was found in, when known; gate is the
-    // removal gate to ask (null: one for the current roots).
+    // removal gate to ask (null: one for the current roots). listed, when given, is what the
+    // user was shown: an item that is no longer that one is Refused and left in place.
     static hvn::RemovalResult removeItem(const std::string& path,
                                          const std::optional<hvn::FileIdentity>& foundIn = std::nullopt,
-                                         const hvn::RemovalGate* gate = nullptr);
+                                         const hvn::RemovalGate* gate = nullptr,
+                                         const std::optional<hvn::ListedItem>& listed = std::nullopt);
     // Puts the regular file withItemAtPath in the place of the regular file target in one
     // rename, so that target is either replaced whole or left untouched. Both paths are put
     // to the removal gate first; both must be regular files (not links, not folders) on the
@@ -57,7 +60,8 @@ public:
     static bool shredItemAtPath(const std::string& path, std::string* error);
     static hvn::RemovalResult shredItem(const std::string& path,
                                         const std::optional<hvn::FileIdentity>& foundIn = std::nullopt,
-                                        const hvn::RemovalGate* gate = nullptr);
+                                        const hvn::RemovalGate* gate = nullptr,
+                                        const std::optional<hvn::ListedItem>& listed = std::nullopt);
 
     // Hands the whole batch to the privileged daemon (isWrite = rewrite); then, past 5000
     // paths, waits (count / 5000) seconds, doubled with rewrite. An unreachable daemon is

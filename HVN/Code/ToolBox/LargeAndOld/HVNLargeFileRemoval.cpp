@@ -70,10 +70,7 @@ void HVNLargeFileRemoval::forget(const HVNNodeList& entries) {
 std::string HVNLargeFileRemoval::changeSinceListed(const HVNScaneOuputObject& entry) {
     auto listed = listingOf(entry);
     if (!listed) return "it was not listed";
-    auto now = hvn::ListedItem::of(entry.filePath());
-    if (!now) return "it is no longer there";
-    if (!(*now == *listed)) return "it has changed since it was listed";
-    return "";
+    return listed->changeOf(entry.filePath());
 }
 
 HVNLargeFileOutcome HVNLargeFileRemoval::moveToTrash(const HVNScaneOuputObjectPtr& entry,
@@ -106,9 +103,13 @@ HVNLargeFileOutcome HVNLargeFileRemoval::removeForever(const HVNScaneOuputObject
         o.status = hvn::RemovalStatus::Missing;
         return o;
     }
-    std::string change = changeSinceListed(*entry);
+    auto listed = listingOf(*entry);
+    if (!listed) return refused(entry, "it was not listed");
+    std::string change = listed->changeOf(path);
     if (!change.empty()) return refused(entry, change);
-    hvn::RemovalResult r = ReomveFile::removeItem(path, entry->foundIn, gate);
+    // The removal checks the listing again on the entry itself, so a swap after this
+    // check is refused too.
+    hvn::RemovalResult r = ReomveFile::removeItem(path, entry->foundIn, gate, listed);
     o.status = r.status;
     o.error = r.error;
     if (!r.removed() && !r.error.empty()) hvn::Log::write(r.error);
