@@ -21,7 +21,8 @@ namespace {
 using json = nlohmann::ordered_json;
 
 const char* kHelp =
-    "usage: halvorn startup [list | disable NAME | enable NAME | remove NAME] [--json] [--yes]\n"
+    "usage: halvorn startup [list | disable NAME | enable NAME | remove NAME [--trash | --delete]]\n"
+    "                       [--json] [--yes]\n"
     "\n"
     "Lists what starts when the user logs in: the login items (autostart entries), then the\n"
     "launch services (launch agents and daemons of the launch folders, and the user's systemd\n"
@@ -36,7 +37,9 @@ const char* kHelp =
     "                 may not delete goes to the privileged helper), a login item leaves the\n"
     "                 login items; asks first\n"
     "  --yes          remove without asking\n"
-    "  --delete       remove permanently (the only way the startup page removes)\n"
+    "  --delete       delete a launch service's file (the default, as the startup page does)\n"
+    "  --trash        move a launch service's file to the trash instead; a file this user may\n"
+    "                 not move stays where it is\n"
     "  --json         print one JSON document\n"
     "  -h, --help     this text\n"
     "\n"
@@ -49,6 +52,7 @@ struct Options {
     std::string name;
     bool json = false;
     bool yes = false;
+    bool trash = false;
 };
 
 void putFileText(json& j, const char* key, const char* bytesKey, const std::string& text) {
@@ -84,9 +88,9 @@ int parseOptions(const cli::Args& args, Options& opt) {
         } else if (a == "--yes" || a == "-y") {
             opt.yes = true;
         } else if (a == "--delete") {
+            opt.trash = false;
         } else if (a == "--trash") {
-            std::fprintf(stderr, "halvorn startup: startup entries are removed, not trashed; use --delete\n");
-            return 2;
+            opt.trash = true;
         } else if (a.size() > 1 && a[0] == '-') {
             std::fprintf(stderr, "halvorn startup: unknown option '%s'\n\n%s", a.c_str(), kHelp);
             return 2;
@@ -209,7 +213,7 @@ int runStartup(const cli::Args& args) {
     }
     for (auto& i : server.data) i.isCheck = false;
     server.data[static_cast<size_t>(index)].isCheck = true;
-    const auto removals = server.removeLogin();
+    const auto removals = server.removeLogin(opt.trash);
     bool all = !removals.empty();
     json out = json::array();
     for (const auto& r : removals) {
@@ -219,10 +223,13 @@ int runStartup(const cli::Args& args) {
         putFileText(j, "filePath", "filePathBytes", r.path);
         j["removed"] = r.removed;
         j[r.removed ? "wentTo" : "reason"] = r.outcome;
+        if (!r.trashedPath.empty()) putFileText(j, "trashedPath", "trashedPathBytes", r.trashedPath);
         out.push_back(j);
         if (opt.json) continue;
         if (r.removed) {
-            std::printf("Removed %s: %s (%s)\n", cli::terminalText(r.name).c_str(), r.outcome.c_str(),
+            std::string where = r.outcome;
+            if (!r.trashedPath.empty()) where += " as " + cli::terminalText(r.trashedPath);
+            std::printf("Removed %s: %s (%s)\n", cli::terminalText(r.name).c_str(), where.c_str(),
                         cli::terminalText(r.path).c_str());
         } else {
             std::fprintf(stderr, "halvorn startup: could not remove %s: %s\n",

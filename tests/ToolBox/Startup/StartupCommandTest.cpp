@@ -71,3 +71,17 @@ TEST_F(StartupCommandTest, RejectsUnknownEntriesAndBadUsage) {
     EXPECT_EQ(run("--help", &out), 0);
     EXPECT_NE(out.find("usage: halvorn startup"), std::string::npos);
 }
+
+TEST_F(StartupCommandTest, TrashMovesTheServiceFileToTheHomeTrashWithItsInfoFile) {
+    program("/opt/bin/helper");
+    const std::string list = agent("com.t.helper.plist", job("com.t.helper", {"/opt/bin/helper"}));
+    std::string out;
+    ASSERT_EQ(run("remove helper --trash --yes --json", &out), 0) << out;
+    auto r = nlohmann::json::parse(out)["removals"][0];
+    EXPECT_EQ(r["wentTo"], "moved to the trash");
+    const std::string trashed = r["trashedPath"];
+    EXPECT_EQ(trashed, roots.home() + "/.local/share/Trash/files/com.t.helper.plist");
+    EXPECT_FALSE(fs::exists(list));
+    EXPECT_TRUE(fs::exists(trashed));
+    EXPECT_TRUE(fs::exists(roots.home() + "/.local/share/Trash/info/com.t.helper.plist.trashinfo"));
+}

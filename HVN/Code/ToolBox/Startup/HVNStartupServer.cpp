@@ -18,6 +18,7 @@
 #include "Platform/FileManager.h"
 #include "Platform/LaunchdJob.h"
 #include "Platform/Log.h"
+#include "Platform/MoveToTrash.h"
 #include "Platform/PropertyList.h"
 #include "Platform/RemovalBatch.h"
 #include "Platform/Roots.h"
@@ -302,7 +303,7 @@ bool HVNStartupServer::setServerDisable(const LoginItem& item, bool disable, std
     return done;
 }
 
-std::vector<HVNStartupServer::Removal> HVNStartupServer::removeLogin() {
+std::vector<HVNStartupServer::Removal> HVNStartupServer::removeLogin(bool toTrash) {
     std::vector<Removal> out;
     std::vector<LoginItem> kept, enabledLogins, disabledLogins;
     std::vector<size_t> enabledAt, disabledAt;
@@ -330,7 +331,14 @@ std::vector<HVNStartupServer::Removal> HVNStartupServer::removeLogin() {
             result.status = hvn::RemovalStatus::Refused;
             result.error = "Refusing to remove " + item.path + ": it was not listed";
         } else if (isUserUnit(item)) {
-            result = HVNUserUnits::remove(item.path, listed);
+            result = HVNUserUnits::remove(item.path, listed, toTrash, &r.trashedPath);
+        } else if (toTrash) {
+            hvn::Trash::MoveOptions options;
+            options.foundIn = foundIn;
+            options.listed = listed;
+            const hvn::Trash::MoveResult moved = hvn::Trash::moveItemToTrash(item.path, options);
+            result = {moved.status, moved.error};
+            r.trashedPath = moved.trashedPath;
         } else {
             hvn::RemovalOptions options;
             options.foundIn = foundIn;
@@ -339,8 +347,9 @@ std::vector<HVNStartupServer::Removal> HVNStartupServer::removeLogin() {
         }
         if (result.removed() || result.status == hvn::RemovalStatus::Missing) {
             r.removed = true;
-            r.outcome = "deleted";
-        } else if (result.status == hvn::RemovalStatus::Failed && !isUserUnit(item)) {
+            r.outcome = toTrash && result.removed() ? "moved to the trash" : "deleted";
+            if (result.status == hvn::RemovalStatus::Missing) r.outcome = "already gone";
+        } else if (result.status == hvn::RemovalStatus::Failed && !isUserUnit(item) && !toTrash) {
             std::map<std::string, std::string> notRemoved;
             const bool handed = ReomveFile::removeSystemFile({hvn::RemovalBatch::Request{item.path, foundIn}},
                                                              false, &notRemoved);

@@ -72,16 +72,20 @@ public:
         std::string path;  // the property list or unit file; the login item's target
         bool isLogin = false;
         bool removed = false;
-        // Where it went: "deleted", "handed to the privileged helper", "removed from the login
-        // items", "removed from the disabled login items"; or why it is still there.
+        // Where it went: "deleted", "moved to the trash", "handed to the privileged helper",
+        // "removed from the login items", "removed from the disabled login items"; or why it
+        // is still there.
         std::string outcome;
+        std::string trashedPath;  // where a trashed file now is
     };
     // Removes every entry with isCheck. A launch service's file is deleted through the
     // removal gate; when that fails for want of rights (not when refused) it goes to the
     // privileged removal with rewrite NO. A login item leaves the login items, a disabled one
     // its "DisableItem" entry. Entries that were removed leave data; an entry that is still
     // there stays in data with its isCheck cleared. One Removal per entry, in list order.
-    std::vector<Removal> removeLogin();
+    // toTrash moves a launch service's file to the trash instead (Platform/MoveToTrash.h);
+    // what cannot be moved stays, it is not handed to the privileged removal.
+    std::vector<Removal> removeLogin(bool toTrash = false);
 
     // ["launchd_startx", "privileged_startx"]: programs that are never listed.
     static std::vector<std::string> systemServer();

@@ -11,6 +11,7 @@
 
 #include "Platform/Log.h"
 #include "Platform/LoginItems.h"
+#include "Platform/MoveToTrash.h"
 #include "Platform/PropertyList.h"
 #include "Platform/Roots.h"
 #include "Platform/UserDefaults.h"
@@ -292,14 +293,25 @@ bool HVNUserUnits::enable(const std::string& unitPath, std::string* errorText) {
 }
 
 hvn::RemovalResult HVNUserUnits::remove(const std::string& unitPath,
-                                        const std::optional<hvn::ListedItem>& listed) {
+                                        const std::optional<hvn::ListedItem>& listed, bool toTrash,
+                                        std::string* trashedPath) {
     auto id = identityOf(unitPath, false);
     const std::string folder = parentOf(unitPath);
     const auto links = id ? linksTo(folder, *id) : std::vector<std::string>{};
-    hvn::RemovalOptions options;
-    options.foundIn = identityOf(folder, false);
-    options.listed = listed;
-    hvn::RemovalResult result = hvn::FileManager::removeItem(unitPath, options);
+    hvn::RemovalResult result;
+    if (toTrash) {
+        hvn::Trash::MoveOptions options;
+        options.foundIn = identityOf(folder, false);
+        options.listed = listed;
+        const hvn::Trash::MoveResult moved = hvn::Trash::moveItemToTrash(unitPath, options);
+        result = {moved.status, moved.error};
+        if (trashedPath) *trashedPath = moved.trashedPath;
+    } else {
+        hvn::RemovalOptions options;
+        options.foundIn = identityOf(folder, false);
+        options.listed = listed;
+        result = hvn::FileManager::removeItem(unitPath, options);
+    }
     if (!result.removed()) return result;
     for (const auto& l : links) {
         auto r = removeLink(l);

@@ -52,9 +52,11 @@ public:
 
     // Removes the unit file (refused when it is no longer the listed one), then its
     // "*.wants" links, and forgets its record. The result of the unit file's removal: when it
-    // is not Removed, nothing else was changed.
+    // is not Removed, nothing else was changed. toTrash moves the unit file to the trash
+    // (Platform/MoveToTrash.h) instead; *trashedPath (may be null) gets where it went.
     static hvn::RemovalResult remove(const std::string& unitPath,
-                                     const std::optional<hvn::ListedItem>& listed);
+                                     const std::optional<hvn::ListedItem>& listed, bool toTrash = false,
+                                     std::string* trashedPath = nullptr);
 
     // The program word of the first ExecStart= of the [Service] section of a unit's text:
     // the prefixes "-@:+!" dropped, a double-quoted word unquoted, "%h" as the home folder.
