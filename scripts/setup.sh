@@ -18,10 +18,11 @@ packages=(
   libsystemd-dev dbus-daemon
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
-# The benchmarks compare with tools people already use; clamscan is not needed otherwise.
+# The benchmarks compare with tools people already use (clamscan, the duplicate finders)
+# and read peak memory with /usr/bin/time; none of them is needed otherwise.
 for arg in "$@"; do
   case "$arg" in
-    --bench) packages+=(clamav) ;;
+    --bench) packages+=(clamav jdupes fdupes rmlint time perl) ;;
     *) echo "usage: scripts/setup.sh [--bench]" >&2; exit 2 ;;
   esac
 done
