@@ -1,5 +1,6 @@
 // `halvorn dupes`: lists the groups of identical files below the given folders, with the
-// duplicate finder's engine. Nothing is removed.
+// duplicate finder's engine, and with --trash or --delete removes every copy but the one
+// changed longest ago in each group (asking first unless --yes), saying where each went.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "CLI/Json.h"
 #include "CLI/TerminalText.h"
 #include "HVN/Code/Public/HVNCommonFunction.h"
+#include "HVN/Code/ToolBox/Duplicate/HVNDuplicateRemoval.h"
 #include "HVN/Code/ToolBox/Duplicate/THDuplicationHelper.h"
 #include "Platform/Log.h"
 #include "Platform/NotificationCenter.h"
@@ -30,26 +33,35 @@ namespace {
 using json = nlohmann::ordered_json;
 
 const char* kHelp =
-    "usage: halvorn dupes FOLDER... [--json] [--min SIZE] [--hidden]\n"
+    "usage: halvorn dupes FOLDER... [--json] [--min SIZE] [--hidden] [--trash|--delete] [--yes]\n"
     "\n"
     "Lists the groups of files with identical contents below the folders, the groups that\n"
     "waste the most space first. Files are grouped by size, then by a sampled fingerprint,\n"
     "and a group is listed only once its files were compared whole and found equal. Hard\n"
     "links to one file count as one file. Packages (such as X.app folders) are compared as\n"
     "single items. Symbolic links are not followed and other file systems mounted below a\n"
-    "folder are not entered. Nothing is changed.\n"
+    "folder are not entered. Nothing is changed without --trash or --delete.\n"
     "\n"
     "  --json         print one JSON document on standard output:\n"
     "                 {\"groups\": [{\"size\", \"hash\", \"files\": [...]}], \"stopped\": BOOL};\n"
     "                 \"hash\" is the SHA-256 of the contents; a path that is not UTF-8 has\n"
-    "                 its exact bytes in base64 at the same place of \"filesBytes\"\n"
+    "                 its exact bytes in base64 at the same place of \"filesBytes\"; after a\n"
+    "                 removal each group also has \"kept\" and \"removed\": [{\"path\",\n"
+    "                 \"outcome\": \"trashed\" (with \"trashedPath\"), \"deleted\", \"gone\" or\n"
+    "                 \"left\" (with \"reason\")}]\n"
     "  --min SIZE     leave out files smaller than SIZE bytes (suffixes K, M, G count 1000s,\n"
     "                 KiB, MiB, GiB 1024s); files under 1000 bytes are never compared\n"
     "  --hidden       also search entries whose names begin with \".\"\n"
+    "  --trash        keep the copy of each group changed longest ago and move the others\n"
+    "                 to the trash (the page's default way of removing; asks first)\n"
+    "  --delete       the same, removing the others for good (asks first)\n"
+    "  --yes          with --trash or --delete, do not ask\n"
     "  -h, --help     this text\n"
     "\n"
-    "Ctrl-C stops the search; the groups confirmed so far are listed. Exit status: 0, or\n"
-    "1 when no folder could be searched, 2 for bad usage, 130 when stopped.\n";
+    "A copy is removed only while it is still the file that was compared, and a group is\n"
+    "left alone when the copy that stays has changed. Ctrl-C stops the search; the groups\n"
+    "confirmed so far are listed and nothing is removed. Exit status: 0, or 1 when no folder\n"
+    "could be searched or a copy was left in place, 2 for bad usage, 130 when stopped.\n";
 
 // "100", "1.5M", "20KiB": bytes; nullopt for anything else.
 std::optional<uint64_t> parseSize(const std::string& text) {
@@ -74,6 +86,9 @@ struct Options {
     std::vector<std::string> folders;
     bool json = false;
     bool hidden = false;
+    bool trash = false;
+    bool remove = false;
+    bool yes = false;
     uint64_t min = 0;
 };
 
@@ -89,6 +104,12 @@ int parseOptions(const cli::Args& args, Options& o) {
             o.json = true;
         } else if (a == "--hidden") {
             o.hidden = true;
+        } else if (a == "--trash") {
+            o.trash = true;
+        } else if (a == "--delete") {
+            o.remove = true;
+        } else if (a == "--yes" || a == "-y") {
+            o.yes = true;
         } else if (a == "--min" || a.rfind("--min=", 0) == 0) {
             std::string value;
             if (a.size() > 5) {
@@ -116,6 +137,14 @@ int parseOptions(const cli::Args& args, Options& o) {
         std::fprintf(stderr, "halvorn dupes: no folder given\n%s", kHelp);
         return 2;
     }
+    if (o.trash && o.remove) {
+        std::fprintf(stderr, "halvorn dupes: --trash and --delete exclude each other\n");
+        return 2;
+    }
+    if (o.yes && !o.trash && !o.remove) {
+        std::fprintf(stderr, "halvorn dupes: --yes goes with --trash or --delete\n");
+        return 2;
+    }
     return 0;
 }
 
@@ -123,8 +152,82 @@ struct Group {
     uint64_t size = 0;
     std::string hash;
     std::vector<std::string> files;
+    std::string kept;                           // after a removal: the copy that stays
+    std::vector<HVNDuplicateOutcome> outcomes;  // after a removal: the other copies
     uint64_t waste() const { return size * (files.size() - 1); }
 };
+
+// The modification time in nanoseconds; unreadable dates count as the newest, so such a
+// file is never the one kept.
+int64_t modificationTime(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return INT64_MAX;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// The copy the page keeps: the oldest modification date, the first in list order among
+// equal dates.
+std::string oldestCopy(const std::vector<std::string>& files) {
+    std::string best;
+    int64_t bestTime = 0;
+    for (const auto& f : files) {
+        int64_t t = modificationTime(f);
+        if (best.empty() || t < bestTime) {
+            best = f;
+            bestTime = t;
+        }
+    }
+    return best;
+}
+
+void removeCopies(Group& g, const HVNDuplicateRemoval& removal, bool toTrash) {
+    g.kept = oldestCopy(g.files);
+    const std::string keptChange = removal.changeSinceListed(g.kept);
+    for (const auto& f : g.files) {
+        if (f == g.kept) continue;
+        if (!keptChange.empty()) {
+            g.outcomes.push_back(
+                HVNDuplicateRemoval::leftInPlace(f, "the copy that stays (" + g.kept + "): " + keptChange));
+        } else {
+            g.outcomes.push_back(toTrash ? removal.moveToTrash(f) : removal.removeForever(f));
+        }
+    }
+}
+
+void putPath(json& j, const char* key, const char* bytesKey, const std::string& path) {
+    j[key] = path;
+    if (auto b = cli::json::base64UnlessUtf8(path)) j[bytesKey] = *b;
+}
+
+json outcomeJson(const HVNDuplicateOutcome& o) {
+    json j;
+    putPath(j, "path", "pathBytes", o.path);
+    if (o.removed() && !o.trashedPath.empty()) {
+        j["outcome"] = "trashed";
+        putPath(j, "trashedPath", "trashedPathBytes", o.trashedPath);
+    } else if (o.removed()) {
+        j["outcome"] = "deleted";
+    } else if (o.status == hvn::RemovalStatus::Missing) {
+        j["outcome"] = "gone";
+    } else {
+        j["outcome"] = "left";
+        j["reason"] = o.error;
+    }
+    return j;
+}
+
+void printOutcome(const HVNDuplicateOutcome& o) {
+    std::string path = cli::terminalText(o.path);
+    if (o.removed() && !o.trashedPath.empty()) {
+        std::printf("  trashed to %s: %s\n", cli::terminalText(o.trashedPath).c_str(), path.c_str());
+    } else if (o.removed()) {
+        std::printf("  deleted: %s\n", path.c_str());
+    } else if (o.status == hvn::RemovalStatus::Missing) {
+        std::printf("  already gone: %s\n", path.c_str());
+    } else {
+        std::printf("  left in place: %s: %s\n", path.c_str(), cli::terminalText(o.error).c_str());
+    }
+}
 
 // Text under key and, when some path is not UTF-8, the exact bytes of every path under
 // bytesKey (null for the paths that are), as the other commands do.
@@ -208,6 +311,7 @@ int runDupes(const cli::Args& args) {
     engine.skipsHiddenItems = !opt.hidden;
 
     std::map<std::string, Group> groups;
+    HVNDuplicateRemoval removal;
     bool finished = false;
     hvn::ObservationToken token(hvn::NotificationCenter::defaultCenter().addObserver(
         kTHDuplicationNotification, [&](const hvn::Notification& n) {
@@ -225,6 +329,8 @@ int runDupes(const cli::Args& args) {
             g.hash = hash->asString();
             g.size = static_cast<uint64_t>(size->asInteger());
             for (const auto& p : list->asArray()) g.files.push_back(p.asString());
+            // What each file is now is what a removal later checks against.
+            removal.listGroup(g.files);
             groups[g.hash] = std::move(g);
         }));
 
@@ -261,6 +367,43 @@ int runDupes(const cli::Args& args) {
         return a.files.front() < b.files.front();
     });
 
+    bool removing = (opt.trash || opt.remove) && !stopped && !sorted.empty();
+    if (removing && !opt.yes) {
+        size_t count = 0;
+        uint64_t bytes = 0;
+        for (const auto& g : sorted) {
+            count += g.files.size() - 1;
+            bytes += g.waste();
+            if (opt.json) continue;
+            const std::string kept = oldestCopy(g.files);
+            std::printf("keep    %s\n", cli::terminalText(kept).c_str());
+            for (const auto& f : g.files) {
+                if (f != kept) std::printf("  remove %s\n", cli::terminalText(f).c_str());
+            }
+        }
+        const std::string amount = HVNCommonFunction::getSizeDesc(static_cast<int64_t>(bytes));
+        const std::string question =
+            opt.trash
+                ? hvn::format(
+                      "Keep the oldest copy of each group and move %zu duplicate files (%s) to the trash?",
+                      count, amount.c_str())
+                : hvn::format(
+                      "Keep the oldest copy of each group and delete %zu duplicate files (%s) "
+                      "permanently? They cannot be restored.",
+                      count, amount.c_str());
+        if (!cli::askYes(question)) {
+            std::fprintf(stderr, "Nothing was removed.\n");
+            removing = false;
+        }
+    }
+    bool leftSome = false;
+    if (removing) {
+        for (auto& g : sorted) {
+            removeCopies(g, removal, opt.trash);
+            for (const auto& o : g.outcomes) leftSome = leftSome || !o.gone();
+        }
+    }
+
     if (opt.json) {
         json doc;
         doc["groups"] = json::array();
@@ -269,6 +412,11 @@ int runDupes(const cli::Args& args) {
             jg["size"] = g.size;
             jg["hash"] = g.hash;
             putPaths(jg, "files", "filesBytes", g.files);
+            if (removing) {
+                putPath(jg, "kept", "keptBytes", g.kept);
+                jg["removed"] = json::array();
+                for (const auto& o : g.outcomes) jg["removed"].push_back(outcomeJson(o));
+            }
             doc["groups"].push_back(std::move(jg));
         }
         doc["stopped"] = stopped;
@@ -280,7 +428,12 @@ int runDupes(const cli::Args& args) {
                         HVNCommonFunction::getSizeDesc(static_cast<int64_t>(g.size)).c_str(),
                         static_cast<unsigned long long>(g.size),
                         HVNCommonFunction::getSizeDesc(static_cast<int64_t>(g.waste())).c_str());
-            for (const auto& f : g.files) std::printf("  %s\n", cli::terminalText(f).c_str());
+            if (removing) {
+                std::printf("  kept: %s\n", cli::terminalText(g.kept).c_str());
+                for (const auto& o : g.outcomes) printOutcome(o);
+            } else {
+                for (const auto& f : g.files) std::printf("  %s\n", cli::terminalText(f).c_str());
+            }
             waste += g.waste();
             extra += g.files.size() - 1;
         }
@@ -293,7 +446,8 @@ int runDupes(const cli::Args& args) {
                         HVNCommonFunction::getSizeDesc(static_cast<int64_t>(waste)).c_str());
         }
     }
-    return stopped ? 130 : 0;
+    if (stopped) return 130;
+    return leftSome ? 1 : 0;
 }
 
 cli::CommandRegistration reg({"dupes", "list groups of identical files below folders", runDupes});
