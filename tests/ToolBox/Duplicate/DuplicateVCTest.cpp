@@ -93,6 +93,7 @@ TEST_F(DuplicateVCTest, TheFolderListRefusesSystemFoldersAndRepeatsAndIsStored) 
         << "the home folder at first";
     EXPECT_EQ(page.text(HVNDuplicateVC::kAddButtonToolTip), "Add an item to the path list");
     EXPECT_EQ(page.text(HVNDuplicateVC::kRemoveButtonToolTip), "Delete the selected item");
+    EXPECT_EQ(vc->moulde, 4);
     EXPECT_EQ(page.text(HVNDuplicateVC::kScanButton), "Scan");
 
     vc->addFolders();

@@ -35,6 +35,7 @@ HVNDuplicateVC::HVNDuplicateVC(HVNScreenView* view, HVNScreenView* resultView, H
       resultView_(resultView),
       pathView_(pathView),
       queue_(std::make_shared<hvn::OperationQueue>()) {
+    moulde = 4;
     queue_->setMaxConcurrentOperationCount(1);
     filePathArray = DuplicationPathSetting::loadFilePathArray();
     rowPaths.assign(filePathArray.size(), std::string());
@@ -210,6 +211,9 @@ void HVNDuplicateVC::startScan() {
     groupObserver_ = hvn::ObservationToken();
     progressObserver_ = hvn::ObservationToken();
     engine.reset();
+    // What the last engine still had queued reaches no observer now; it must be gone before
+    // the new engine (which may get the old one's address) is observed.
+    queue_->waitUntilAllOperationsAreFinished();
     engine = std::make_unique<THDuplicationHelper>();
     for (const auto& entry : filePathArray) {
         std::string p = pathOf(entry);
