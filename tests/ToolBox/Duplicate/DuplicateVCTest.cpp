@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "DuplicateFixtures.h"
 #include "DuplicateTestSupport.h"
@@ -366,6 +370,70 @@ TEST_F(DuplicateVCTest, NothingFoundShowsItsViewAndDoneGoesBack) {
     scanToResults(*vc);
     ASSERT_TRUE(vc->resultVC);
     EXPECT_EQ(vc->scanResultDic.size(), 1u);
+}
+
+// Holds the engine's final notification on the page's notification queue until released,
+// so that the page is still searching while the test drives its timer. Registered before
+// the page observes the engine, it is called first.
+class FinishGate {
+public:
+    FinishGate()
+        : token_(hvn::NotificationCenter::defaultCenter().addObserver(
+              kTHDuplicationNotification, [this](const hvn::Notification& n) {
+                  if (!n.userInfo.find(kTHDuplicationFinished)) return;
+                  std::unique_lock<std::mutex> lock(m_);
+                  held_ = true;
+                  cv_.notify_all();
+                  cv_.wait(lock, [this] { return open_; });
+              })) {}
+    ~FinishGate() { release(); }
+    bool waitHeld() {
+        std::unique_lock<std::mutex> lock(m_);
+        return cv_.wait_for(lock, std::chrono::seconds(30), [this] { return held_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false, open_ = false;
+    hvn::ObservationToken token_;
+};
+
+TEST_F(DuplicateVCTest, TheTimerSamplesTheWalkAndMovesTheMarkedRowOn) {
+    const std::string a = roots.home() + "/A", b = roots.home() + "/B",
+                      c = roots.makeDir(roots.home() + "/C");
+    roots.writeFile(a + "/x.bin", pattern(60000, 1));
+    roots.writeFile(a + "/y.bin", pattern(60000, 1));
+    const std::string last = roots.writeFile(b + "/z.bin", pattern(60000, 2));
+    storeFolders({a, b, c});
+    auto vc = makePage();
+    FinishGate gate;  // after the page: released before the page waits for its queue
+    vc->scanButtonClicked();
+    ASSERT_TRUE(gate.waitHeld());
+    EXPECT_EQ(column(page, HVNDuplicateVC::kPathList, 2), (Strings{"busy", "", ""}));
+
+    clock.advance(0.9 / 3);
+    hvn::RunLoop::main().runPending();
+    EXPECT_EQ(page.text(HVNDuplicateVC::kCountLabel), "3");
+    EXPECT_EQ(column(page, HVNDuplicateVC::kPathList, 1), (Strings{"Complete", last, ""}));
+    EXPECT_EQ(column(page, HVNDuplicateVC::kPathList, 2), (Strings{"", "busy", ""}));
+    EXPECT_NEAR(page.progress(HVNDuplicateVC::kProgress).value_or(0), 2.0 / 3, 1e-9);
+    clock.advance(0.9 / 3);
+    hvn::RunLoop::main().runPending();
+    clock.advance(0.9 / 3);
+    hvn::RunLoop::main().runPending();
+    EXPECT_EQ(column(page, HVNDuplicateVC::kPathList, 2), (Strings{"", "", "busy"}))
+        << "never past the last row";
+    EXPECT_EQ(vc->state, HVNDuplicateVC::State::Searching);
+
+    gate.release();
+    ASSERT_TRUE(runUntil([&] { return vc->resultVC != nullptr; }));
+    EXPECT_EQ(column(page, HVNDuplicateVC::kPathList, 1), (Strings{"Complete", "Complete", "Complete"}));
 }
 
 TEST_F(DuplicateVCTest, StopReadsScanAndShowsWhatWasFound) {
