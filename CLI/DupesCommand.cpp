@@ -330,7 +330,7 @@ int runDupes(const cli::Args& args) {
             g.size = static_cast<uint64_t>(size->asInteger());
             for (const auto& p : list->asArray()) g.files.push_back(p.asString());
             // What each file is now is what a removal later checks against.
-            removal.listGroup(g.files);
+            if (opt.trash || opt.remove) removal.listGroup(g.files);
             groups[g.hash] = std::move(g);
         }));
 

@@ -77,6 +77,22 @@ TEST_F(DuplicationSearch, SameSamplesButDifferentMiddlesAreNeverGrouped) {
     EXPECT_EQ(fileLists(search()), (Lists{{a, a2}, {b, b2}}));
 }
 
+TEST_F(DuplicationSearch, SmallFilesReadWholeAreGroupedByTheirWholeContent) {
+    // At 8192 bytes the two samples cover the file; one changed byte anywhere splits it.
+    const std::string base = pattern(8192, 6);
+    auto a = put("a.bin", base);
+    auto b = put("b.bin", withByteChanged(base, 4100));
+    auto c = put("c.bin", withByteChanged(base, 8191));
+    EXPECT_TRUE(search().groups.empty());
+
+    auto a2 = put("x/a.bin", base);
+    auto c2 = put("y/c.bin", withByteChanged(base, 8191));
+    auto r = search();
+    EXPECT_EQ(fileLists(r), (Lists{{a, a2}, {c, c2}}));
+    EXPECT_EQ(r.groups.count(hvn::Crypto::digestHex(hvn::Crypto::Digest::SHA256, base.data(), base.size())), 1u);
+    (void)b;
+}
+
 TEST_F(DuplicationSearch, HardLinksAreOneFile) {
     auto a = put("a.bin", pattern(8000, 4));
     ASSERT_EQ(::link(a.c_str(), (dir() + "/link-to-a.bin").c_str()), 0);

@@ -13,7 +13,9 @@
 
 #include "HVN/Code/ToolBox/Duplicate/THFileComparer.h"
 #include "HVN/Code/ToolBox/Duplicate/THFileUtility.h"
+#include "HVN/Code/ToolBox/Duplicate/THDigest.h"
 #include "HVN/Code/ToolBox/Duplicate/THLock.h"
+#include "HVN/Code/ToolBox/Duplicate/THReadableFile.h"
 #include "HVN/Code/ToolBox/Duplicate/THWebUtility.h"
 #include "Platform/FileManager.h"
 #include "Platform/Log.h"
@@ -26,6 +28,36 @@ namespace {
 
 // Files waiting for the hashing stage; the walk waits when this many are queued.
 constexpr size_t kQueueCapacity = 4096;
+
+// The fingerprint's samples cover files up to this size whole. Such a file is digested whole
+// in that same single read instead: its SHA-256 is both its bucket and its confirmation, so
+// equal small files are grouped without reading either of them again.
+constexpr uint64_t kWholeReadSize = 2 * 4096;
+
+bool readWhole(uint64_t size, bool isPackage) {
+    return !isPackage && size <= kWholeReadSize;
+}
+
+// The SHA-256 of a small file that still has the size it was listed with.
+std::optional<std::string> wholeDigest(const std::string& path, uint64_t size) {
+    THReadableFile file;
+    if (!file.open(path) || file.size() != size) return std::nullopt;
+    char buffer[kWholeReadSize + 1];
+    // One byte more than expected tells a file that grew since it was opened. A regular
+    // file's read comes back short only at its end, so one read usually answers.
+    ssize_t n = ::pread(file.fd(), buffer, static_cast<size_t>(size) + 1, 0);
+    if (n >= 0 && static_cast<uint64_t>(n) < size) n = file.readAt(buffer, static_cast<size_t>(size) + 1, 0);
+    if (n < 0 || static_cast<uint64_t>(n) != size) return std::nullopt;
+    thread_local THDigest digest(hvn::Crypto::Digest::SHA256);
+    digest.update(buffer, static_cast<size_t>(n));
+    return digest.finishHex();
+}
+
+std::optional<std::string> fingerprintOf(const std::string& path, uint64_t size, bool isPackage) {
+    if (isPackage) return THWebUtility::lazyHashPackage(path);
+    if (readWhole(size, isPackage)) return wholeDigest(path, size);
+    return THWebUtility::lazyQuickHashFile(path);
+}
 
 std::string lastComponent(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -411,7 +443,7 @@ void THDuplicationHelper::fileDispose(const std::string& path) {
 void THDuplicationHelper::hashCandidate(const Candidate& c) {
     if (stopRequested()) return;
     hashed_.fetch_add(1, std::memory_order_relaxed);
-    auto lazy = c.isPackage ? THWebUtility::lazyHashPackage(c.path) : THWebUtility::lazyQuickHashFile(c.path);
+    auto lazy = fingerprintOf(c.path, c.size, c.isPackage);
     if (!lazy) {
         hvn::Log::writef("Could not read %s; left out", c.path.c_str());
         return;
@@ -430,13 +462,14 @@ void THDuplicationHelper::hashCandidate(const Candidate& c) {
         // The first item of the size is read only now that it has company.
         if (first) {
             hashed_.fetch_add(1, std::memory_order_relaxed);
-            auto firstHash = first->isPackage ? THWebUtility::lazyHashPackage(first->path)
-                                              : THWebUtility::lazyQuickHashFile(first->path);
+            auto firstHash = fingerprintOf(first->path, first->size, first->isPackage);
             std::lock_guard<std::mutex> lock(mapMutex_);
             if (firstHash) {
                 auto& b = fileInfo_[c.size].byHash[*firstHash];
                 if (!b) b = std::make_shared<Bucket>();
-                b->groups.push_back(ContentGroup{{first->path}, first->isPackage, std::nullopt});
+                std::optional<std::string> digest;
+                if (readWhole(first->size, first->isPackage)) digest = firstHash;
+                b->groups.push_back(ContentGroup{{first->path}, first->isPackage, digest});
             } else {
                 hvn::Log::writef("Could not read %s; left out", first->path.c_str());
             }
@@ -450,10 +483,21 @@ void THDuplicationHelper::hashCandidate(const Candidate& c) {
     // order size-then-fingerprint holds and the bucket changes only under its own lock.
     THLock::Guard hashLock(*lazy);
     sizeLock.release();
-    confirm(*bucket, c);
+    confirm(*bucket, c, *lazy);
 }
 
-void THDuplicationHelper::confirm(Bucket& bucket, const Candidate& c) {
+void THDuplicationHelper::confirm(Bucket& bucket, const Candidate& c, const std::string& fingerprint) {
+    if (readWhole(c.size, c.isPackage)) {
+        // The fingerprint is the whole content's digest: every file of the bucket is equal.
+        for (ContentGroup& g : bucket.groups) {
+            if (g.isPackage) continue;
+            g.paths.push_back(c.path);
+            postNotificationSize(c.size, fingerprint, g.paths);
+            return;
+        }
+        bucket.groups.push_back(ContentGroup{{c.path}, false, fingerprint});
+        return;
+    }
     std::optional<std::string> packageDigest;
     if (c.isPackage) {
         packageDigest = THWebUtility::hashPackageContents(c.path, &stop_);

@@ -7,7 +7,9 @@
 // second item of that size turns up, both get a lazy fingerprint (at most three 4096-byte
 // samples, THWebUtility::lazyQuickHashFile, or a package's member listing), and items
 // of equal fingerprint are then compared whole (byte for byte; packages by the digest of
-// their whole contents), so a group holds only items of exactly equal content. Hard links to
+// their whole contents; files of at most 8 KiB, which the samples cover whole, by the
+// SHA-256 of the content read in that one pass), so a group holds only items of exactly
+// equal content. Hard links to
 // one file (same device and inode) count as one file, the first path met standing for it;
 // empty files are never candidates. Symbolic links are never followed, other file systems
 // mounted below a search folder are not entered, unreadable folders and files that vanish
@@ -173,7 +175,7 @@ private:
     void hand(const std::string& path, uint64_t size, bool isPackage, dev_t device, ino_t inode);
     bool sizeAccepted(const std::string& path, uint64_t size) const;
     void hashCandidate(const Candidate& c);
-    void confirm(Bucket& bucket, const Candidate& c);
+    void confirm(Bucket& bucket, const Candidate& c, const std::string& fingerprint);
     void handleQueryResults(hvn::MetadataQuery& query, size_t count);
     void post(hvn::Dictionary userInfo);
 
