@@ -1,6 +1,7 @@
 #include "Platform/HTTPRequest.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <mutex>
@@ -18,13 +19,55 @@ constexpr size_t kMaxHeaderBytes = 64 * 1024;
 
 std::atomic<size_t> gInFlight{0};
 
+// libcurl is opened on first use, not linked: most runs send nothing, and loading it with
+// the two dozen libraries it needs would cost every command several milliseconds at start.
+struct CurlLibrary {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    decltype(&curl_getdate) getdate = nullptr;
+    bool ready = false;
+};
+
+template <typename Fn>
+bool bind(void* handle, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(::dlsym(handle, name));
+    return fn != nullptr;
+}
+
+// The library, once per process; ready is false (logged once) when it cannot be loaded.
 // curl_global_init is not safe to race with itself or with a transfer in older builds, so
-// it runs once, before the first handle is made.
-CURLcode globalInit() {
-    static std::once_flag once;
-    static CURLcode result = CURLE_OK;
-    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-    return result;
+// it runs here, before the first handle is made.
+const CurlLibrary& curlLibrary() {
+    static const CurlLibrary library = [] {
+        CurlLibrary c;
+        void* h = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!h) {
+            const char* why = ::dlerror();
+            hvn::Log::writef("HTTP requests are not available: %s", why ? why : "libcurl.so.4 not found");
+            return c;
+        }
+        c.ready =
+            bind(h, "curl_global_init", c.global_init) && bind(h, "curl_easy_init", c.easy_init) &&
+            bind(h, "curl_easy_setopt", c.easy_setopt) && bind(h, "curl_easy_perform", c.easy_perform) &&
+            bind(h, "curl_easy_getinfo", c.easy_getinfo) && bind(h, "curl_easy_strerror", c.easy_strerror) &&
+            bind(h, "curl_easy_cleanup", c.easy_cleanup) && bind(h, "curl_slist_append", c.slist_append) &&
+            bind(h, "curl_slist_free_all", c.slist_free_all) && bind(h, "curl_getdate", c.getdate);
+        if (!c.ready) {
+            hvn::Log::write("HTTP requests are not available: libcurl.so.4 lacks a function");
+        } else if (c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            hvn::Log::write("HTTP requests are not available: libcurl could not be initialised");
+            c.ready = false;
+        }
+        return c;
+    }();
+    return library;
 }
 
 char asciiLower(char c) {
@@ -165,7 +208,8 @@ void deliver(const std::shared_ptr<HTTPRequest::Shared>& shared) {
 
 // The transfer, on its own thread.
 void perform(const std::shared_ptr<HTTPRequest::Shared>& s) {
-    CURL* curl = curl_easy_init();
+    const CurlLibrary& lib = curlLibrary();
+    CURL* curl = lib.easy_init();
     if (!curl) {
         s->response.error = "the HTTP client could not be created";
         return;
@@ -175,37 +219,37 @@ void perform(const std::shared_ptr<HTTPRequest::Shared>& s) {
     for (const auto& [name, value] : s->options.headerFields) {
         // "Name;" is curl's way to send a field with an empty value.
         std::string line = value.empty() ? name + ";" : name + ": " + value;
-        curl_slist* next = curl_slist_append(fields, line.c_str());
+        curl_slist* next = lib.slist_append(fields, line.c_str());
         if (!next) break;
         fields = next;
     }
-    curl_easy_setopt(curl, CURLOPT_URL, s->url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    lib.easy_setopt(curl, CURLOPT_URL, s->url.c_str());
+    lib.easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    lib.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib.easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     // No signals: the process has other threads, and curl's alarm-based resolver timeout
     // would deliver them anywhere.
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(s->options.connectTimeoutSeconds));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, milliseconds(s->options.totalTimeoutSeconds));
+    lib.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(s->options.connectTimeoutSeconds));
+    lib.easy_setopt(curl, CURLOPT_TIMEOUT_MS, milliseconds(s->options.totalTimeoutSeconds));
     if (!s->options.headersOnly)
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(s->options.maxResponseBytes));
-    if (fields) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, s.get());
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, s.get());
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, s.get());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+        lib.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                        static_cast<curl_off_t>(s->options.maxResponseBytes));
+    if (fields) lib.easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
+    lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    lib.easy_setopt(curl, CURLOPT_WRITEDATA, s.get());
+    lib.easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    lib.easy_setopt(curl, CURLOPT_HEADERDATA, s.get());
+    lib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    lib.easy_setopt(curl, CURLOPT_XFERINFODATA, s.get());
+    lib.easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = lib.easy_perform(curl);
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     s->response.statusCode = status;
     if (rc != CURLE_OK && s->endedAfterHeader) rc = CURLE_OK;
     if (rc != CURLE_OK) {
@@ -216,13 +260,13 @@ void perform(const std::shared_ptr<HTTPRequest::Shared>& s) {
         } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
             s->response.error = "cancelled";
         } else {
-            s->response.error = curl_easy_strerror(rc);
+            s->response.error = lib.easy_strerror(rc);
             if (errorBuffer[0]) s->response.error += std::string(": ") + errorBuffer;
         }
         s->response.body.clear();
     }
-    curl_slist_free_all(fields);
-    curl_easy_cleanup(curl);
+    lib.slist_free_all(fields);
+    lib.easy_cleanup(curl);
 }
 
 }  // namespace
@@ -247,7 +291,7 @@ std::shared_ptr<HTTPRequest> HTTPRequest::get(const std::string& url, const HTTP
     std::shared_ptr<HTTPRequest> handle(new HTTPRequest(shared));
 
     std::string refused = checkRequest(url, options);
-    if (refused.empty() && globalInit() != CURLE_OK) refused = "the HTTP client could not be initialised";
+    if (refused.empty() && !curlLibrary().ready) refused = "the HTTP client could not be initialised";
     if (!refused.empty()) {
         shared->response.error = refused;
         deliver(shared);
@@ -294,7 +338,9 @@ std::string HTTPRequest::percentEncode(const std::string& text) {
 
 std::optional<Date> HTTPRequest::parseDate(const std::string& text) {
     if (trimmed(text).empty() || text.find('\0') != std::string::npos) return std::nullopt;
-    time_t t = curl_getdate(text.c_str(), nullptr);
+    const CurlLibrary& lib = curlLibrary();
+    if (!lib.ready) return std::nullopt;
+    time_t t = lib.getdate(text.c_str(), nullptr);
     if (t == static_cast<time_t>(-1)) return std::nullopt;
     return Date{static_cast<double>(t)};
 }
