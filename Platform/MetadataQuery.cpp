@@ -306,8 +306,9 @@ private:
             if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
             f.entries.emplace_back(n, e->d_type);
         }
-        std::sort(f.entries.begin(), f.entries.end());
         if (statEntries) {
+            // Examined and visited in the folder's own order, which follows the inodes on
+            // disk more closely than the names do; results come in no particular order.
             f.stats.resize(f.entries.size());
             const int dfd = ::dirfd(dir);
             for (size_t i = 0; i < f.entries.size(); ++i) {
@@ -315,6 +316,8 @@ private:
                 if (::fstatat(dfd, f.entries[i].first.c_str(), &f.stats[i], AT_SYMLINK_NOFOLLOW) != 0)
                     f.stats[i].st_mode = 0;
             }
+        } else {
+            std::sort(f.entries.begin(), f.entries.end());
         }
         ::closedir(dir);
         f.path = path;

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "HVN/Code/ToolBox/Duplicate/THDigest.h"
 #include "HVN/Code/ToolBox/Duplicate/THFileComparer.h"
 #include "HVN/Code/ToolBox/Duplicate/THFileUtility.h"
-#include "HVN/Code/ToolBox/Duplicate/THDigest.h"
 #include "HVN/Code/ToolBox/Duplicate/THLock.h"
 #include "HVN/Code/ToolBox/Duplicate/THReadableFile.h"
 #include "HVN/Code/ToolBox/Duplicate/THWebUtility.h"

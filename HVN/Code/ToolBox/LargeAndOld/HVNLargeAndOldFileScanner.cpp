@@ -158,6 +158,10 @@ void HVNLargeAndOldFileScanner::collectResults() {
     for (const auto& item : query->results()) {
         if (auto entry = resultEntry(item)) list.push_back(std::move(entry));
     }
+    // The query's order is its walk's; the folder's results are kept in path order.
+    std::sort(list.begin(), list.end(), [](const HVNScaneOuputObjectPtr& a, const HVNScaneOuputObjectPtr& b) {
+        return a->filePath() < b->filePath();
+    });
     scanOutObjs.insert(scanOutObjs.end(), list.begin(), list.end());
     if (curScanobj) outdataInfo[curScanobj] = std::move(list);
 }
