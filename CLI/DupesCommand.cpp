@@ -219,7 +219,8 @@ json outcomeJson(const HVNDuplicateOutcome& o) {
 void printOutcome(const HVNDuplicateOutcome& o) {
     std::string path = cli::terminalText(o.path);
     if (o.removed() && !o.trashedPath.empty()) {
-        std::printf("  trashed to %s: %s\n", cli::terminalText(o.trashedPath).c_str(), path.c_str());
+        std::printf("  moved to the trash: %s (as %s)\n", path.c_str(),
+                    cli::terminalText(o.trashedPath).c_str());
     } else if (o.removed()) {
         std::printf("  deleted: %s\n", path.c_str());
     } else if (o.status == hvn::RemovalStatus::Missing) {
@@ -439,6 +440,23 @@ int runDupes(const cli::Args& args) {
         }
         if (sorted.empty()) {
             std::printf("No duplicate files found.\n");
+        } else if (removing) {
+            uint64_t removedFiles = 0, removedBytes = 0, left = 0;
+            for (const auto& g : sorted) {
+                for (const auto& o : g.outcomes) {
+                    if (o.removed()) {
+                        ++removedFiles;
+                        removedBytes += g.size;
+                    } else if (!o.gone()) {
+                        ++left;
+                    }
+                }
+            }
+            std::printf("%s %llu duplicate %s (%s)", opt.trash ? "Moved to the trash" : "Deleted",
+                        static_cast<unsigned long long>(removedFiles), removedFiles == 1 ? "file" : "files",
+                        HVNCommonFunction::getSizeDesc(static_cast<int64_t>(removedBytes)).c_str());
+            if (left > 0) std::printf("; %llu left in place", static_cast<unsigned long long>(left));
+            std::printf("\n");
         } else {
             std::printf("%zu %s, %llu duplicate %s, %s to gain\n", sorted.size(),
                         sorted.size() == 1 ? "group" : "groups", static_cast<unsigned long long>(extra),
