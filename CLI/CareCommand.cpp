@@ -356,7 +356,8 @@ std::string noticeText(int64_t size, int64_t issues) {
 // The reason of a path that was not removed without the path it starts with
 // ("Refusing to remove <path>: it is a mount point" gives "it is a mount point").
 std::string shortReason(const std::string& path, const std::string& reason) {
-    for (const char* lead : {"Refusing to remove ", "Could not remove ", "Refusing to thin ", "Could not thin "}) {
+    for (const char* lead :
+         {"Refusing to remove ", "Could not remove ", "Refusing to thin ", "Could not thin "}) {
         std::string prefix = std::string(lead) + path + ": ";
         if (reason.rfind(prefix, 0) == 0) return reason.substr(prefix.size());
     }
@@ -370,7 +371,8 @@ json notRemovedJson(const std::vector<std::string>& left, const std::map<std::st
         json entry;
         putFileText(entry, "filePath", "filePathBytes", path);
         auto it = reasons.find(path);
-        entry["reason"] = it == reasons.end() ? std::string() : it->second;
+        entry["reason"] =
+            it != reasons.end() && !it->second.empty() ? it->second : "it is still there after the clean";
         list.push_back(std::move(entry));
     }
     return list;
@@ -427,6 +429,24 @@ public:
                     break;
             }
             if (!e.gone && e.issue >= 0) issueFixed_[static_cast<size_t>(e.issue)] = false;
+        }
+    }
+    // The privileged daemon works through what it was handed after the clean has returned:
+    // files that are still there without a reason for it (so handed on, not refused) are
+    // given up to `limit` to go before the file system is looked at.
+    void waitForHandedOver(const std::map<std::string, std::string>& reasons,
+                           std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            bool pending = false;
+            for (const auto& e : entries_) {
+                if (e.kind == Kind::Path && !reasons.count(e.path) && pathStillThere(e.probe)) {
+                    pending = true;
+                    break;
+                }
+            }
+            if (!pending || std::chrono::steady_clock::now() >= end || cli::interrupted()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
     // Marks an entry as not done although the results say so (a thinning that failed
@@ -489,7 +509,8 @@ private:
             // One entry per localisation folder; the application's size goes with its last.
             const auto& paths = *node->removePaths;
             for (size_t i = 0; i < paths.size(); ++i) {
-                entries_.push_back({paths[i], i + 1 == paths.size() ? size : 0, issue, Kind::Path, nullptr, paths[i]});
+                entries_.push_back(
+                    {paths[i], i + 1 == paths.size() ? size : 0, issue, Kind::Path, nullptr, paths[i]});
             }
             return;
         }
@@ -712,7 +733,8 @@ int runCare(const cli::Args& args) {
                         for (const auto& n : *names) joined += (joined.empty() ? "" : ", ") + n;
                     }
                     std::lock_guard<std::mutex> lock(warningMutex);
-                    warning = "Cookies cannot be cleaned.\nPlease quit the browsers (" + joined + ") before cleaning.";
+                    warning = "Cookies cannot be cleaned.\nPlease quit the browsers (" + joined +
+                              ") before cleaning.";
                 }));
             HVNCommonFunction::postCleanBeginNotification();
             std::thread cleaner([&] {
@@ -724,20 +746,23 @@ int runCare(const cli::Args& args) {
             loop.runPending();
             HVNCommonFunction::postCleanNotification();
             bool stopped = cli::interrupted();
-            tally.settle([&manager](const HVNScaneOuputObjectPtr& node) {
-                for (auto category :
-                     {HVNCleanCategory::InternetSecurity, HVNCleanCategory::System, HVNCleanCategory::Disk}) {
-                    auto list = manager.queueOf(category).resultFor(node->moulde).value_or(HVNNodeList{});
-                    for (const auto& top : list) {
-                        if (top == node) return true;
-                        for (const auto& child : top->children()) {
-                            if (child == node) return true;
+            std::map<std::string, std::string> reasons = manager.lastCleanNotRemoved();
+            if (!stopped) tally.waitForHandedOver(reasons, std::chrono::seconds(10));
+            tally.settle(
+                [&manager](const HVNScaneOuputObjectPtr& node) {
+                    for (auto category : {HVNCleanCategory::InternetSecurity, HVNCleanCategory::System,
+                                          HVNCleanCategory::Disk}) {
+                        auto list = manager.queueOf(category).resultFor(node->moulde).value_or(HVNNodeList{});
+                        for (const auto& top : list) {
+                            if (top == node) return true;
+                            for (const auto& child : top->children()) {
+                                if (child == node) return true;
+                            }
                         }
                     }
-                }
-                return false;
-            }, [&manager] { return !manager.hasDickCheckIssue.load(); });
-            std::map<std::string, std::string> reasons = manager.lastCleanNotRemoved();
+                    return false;
+                },
+                [&manager] { return !manager.hasDickCheckIssue.load(); });
             // The executables are thinned by tools the clean started; what they did is known
             // once they have ended.
             for (const auto& failure : HVNLipo::waitForThinnings()) {
@@ -770,14 +795,16 @@ int runCare(const cli::Args& args) {
                 }
                 if (!left.empty()) {
                     // After a stop, what is left was mostly never tried.
-                    std::printf(stopped ? "Left in place (%zu):\n" : "Could not be removed (%zu):\n", left.size());
+                    std::printf(stopped ? "Left in place (%zu):\n" : "Could not be removed (%zu):\n",
+                                left.size());
                     for (const auto& p : left) {
                         auto it = reasons.find(p);
                         std::string why = it == reasons.end() ? std::string() : shortReason(p, it->second);
                         if (why.empty()) {
                             std::printf("  %s\n", cli::terminalText(p).c_str());
                         } else {
-                            std::printf("  %s  (%s)\n", cli::terminalText(p).c_str(), cli::terminalText(why).c_str());
+                            std::printf("  %s  (%s)\n", cli::terminalText(p).c_str(),
+                                        cli::terminalText(why).c_str());
                         }
                     }
                 }
