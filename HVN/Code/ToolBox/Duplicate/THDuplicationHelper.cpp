@@ -440,6 +440,32 @@ void THDuplicationHelper::fileDispose(const std::string& path) {
     hashCandidate(c);
 }
 
+std::optional<THDuplicationHelper::Fingerprint> THDuplicationHelper::Fingerprint::fromHex(
+    const std::string& hex) {
+    if (hex.size() % 2 != 0 || hex.size() > 64) return std::nullopt;
+    auto digit = [](char ch) -> int {
+        if (ch >= '0' && ch <= '9') return ch - '0';
+        if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+        if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+        return -1;
+    };
+    Fingerprint f;
+    f.length = static_cast<uint8_t>(hex.size() / 2);
+    for (size_t i = 0; i < f.length; ++i) {
+        const int hi = digit(hex[2 * i]), lo = digit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        f.bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
+    }
+    return f;
+}
+
+size_t THDuplicationHelper::FingerprintHash::operator()(const Fingerprint& f) const noexcept {
+    // The bytes are a hash already: their first eight do, mixed with the length.
+    uint64_t v = 0;
+    std::memcpy(&v, f.bytes.data(), sizeof v);
+    return static_cast<size_t>(v ^ (static_cast<uint64_t>(f.length) * 0x9e3779b97f4a7c15ull));
+}
+
 void THDuplicationHelper::hashCandidate(const Candidate& c) {
     if (stopRequested()) return;
     hashed_.fetch_add(1, std::memory_order_relaxed);
@@ -448,9 +474,11 @@ void THDuplicationHelper::hashCandidate(const Candidate& c) {
         hvn::Log::writef("Could not read %s; left out", c.path.c_str());
         return;
     }
+    const auto key = Fingerprint::fromHex(*lazy);
+    if (!key) return;
     const std::string sizeKey = std::to_string(c.size);
     THLock::Guard sizeLock(sizeKey);
-    std::shared_ptr<Bucket> bucket;
+    Bucket* bucket = nullptr;
     {
         std::optional<Candidate> first;
         {
@@ -464,20 +492,16 @@ void THDuplicationHelper::hashCandidate(const Candidate& c) {
             hashed_.fetch_add(1, std::memory_order_relaxed);
             auto firstHash = fingerprintOf(first->path, first->size, first->isPackage);
             std::lock_guard<std::mutex> lock(mapMutex_);
-            if (firstHash) {
-                auto& b = fileInfo_[c.size].byHash[*firstHash];
-                if (!b) b = std::make_shared<Bucket>();
-                std::optional<std::string> digest;
-                if (readWhole(first->size, first->isPackage)) digest = firstHash;
-                b->groups.push_back(ContentGroup{{first->path}, first->isPackage, digest});
+            const auto firstKey = firstHash ? Fingerprint::fromHex(*firstHash) : std::nullopt;
+            if (firstKey) {
+                fileInfo_[c.size].byHash[*firstKey].groups.push_back(
+                    ContentGroup{{first->path}, first->isPackage, std::nullopt});
             } else {
                 hvn::Log::writef("Could not read %s; left out", first->path.c_str());
             }
         }
         std::lock_guard<std::mutex> lock(mapMutex_);
-        auto& b = fileInfo_[c.size].byHash[*lazy];
-        if (!b) b = std::make_shared<Bucket>();
-        bucket = b;
+        bucket = &fileInfo_[c.size].byHash[*key];
     }
     // Hand over hand: the fingerprint's lock is taken before the size's is released, so the
     // order size-then-fingerprint holds and the bucket changes only under its own lock.
@@ -495,7 +519,8 @@ void THDuplicationHelper::confirm(Bucket& bucket, const Candidate& c, const std:
             postNotificationSize(c.size, fingerprint, g.paths);
             return;
         }
-        bucket.groups.push_back(ContentGroup{{c.path}, false, fingerprint});
+        // The group's hash is the fingerprint itself: no copy of it is kept.
+        bucket.groups.push_back(ContentGroup{{c.path}, false, std::nullopt});
         return;
     }
     std::optional<std::string> packageDigest;

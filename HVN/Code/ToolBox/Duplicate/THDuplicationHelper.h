@@ -35,6 +35,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -163,9 +164,22 @@ private:
     struct Bucket {
         std::vector<ContentGroup> groups;
     };
+    // A fingerprint's bytes (at most those of a SHA-256), kept in the map's node itself.
+    struct Fingerprint {
+        std::array<uint8_t, 32> bytes{};
+        uint8_t length = 0;
+        bool operator==(const Fingerprint&) const = default;
+        // nullopt for text that is not an even number of at most 64 hex digits.
+        static std::optional<Fingerprint> fromHex(const std::string& hex);
+    };
+    struct FingerprintHash {
+        size_t operator()(const Fingerprint& f) const noexcept;
+    };
     struct SizeEntry {
         std::optional<Candidate> single;  // the only item of the size so far, not read yet
-        std::unordered_map<std::string, std::shared_ptr<Bucket>> byHash;
+        // Buckets live in the map's nodes, which stay put while others are added (nothing
+        // is erased during a search), so a bucket is worked on outside the engine's lock.
+        std::unordered_map<Fingerprint, Bucket, FingerprintHash> byHash;
     };
 
     bool stopRequested() const { return stop_.load(std::memory_order_relaxed); }
