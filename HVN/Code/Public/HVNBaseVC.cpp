@@ -66,15 +66,25 @@ void HVNBaseVC::reloadList(const std::string& element, const std::vector<HVNList
     if (view_) view_->reloadList(element, rows);
 }
 
+void HVNBaseVC::showSelectionNeededSheet(const std::string& messageText) const {
+    HVNAlert alert;
+    alert.style = HVNAlert::Style::Sheet;
+    alert.messageText = messageText;
+    alert.informativeText = "Please select one option at least.";
+    alert.buttons = {"OK"};
+    showAlert(alert, [](HVNAlertAnswer) {});
+}
+
 void HVNBaseVC::showAlert(const HVNAlert& alert, std::function<void(HVNAlertAnswer)> answer) const {
     if (!view_) {
         onMainLoop([answer = std::move(answer)] { answer(HVNAlertAnswer{}); });
         return;
     }
-    view_->showAlert(alert, [this, weak = std::weak_ptr<int>(alive_), answer = std::move(answer)](HVNAlertAnswer a) {
-        if (!weak.lock()) return;
-        onMainLoop([answer, a] { answer(a); });
-    });
+    view_->showAlert(alert,
+                     [this, weak = std::weak_ptr<int>(alive_), answer = std::move(answer)](HVNAlertAnswer a) {
+                         if (!weak.lock()) return;
+                         onMainLoop([answer, a] { answer(a); });
+                     });
 }
 
 void HVNBaseVC::showOpenPanel(const HVNOpenPanelRequest& request,

@@ -65,6 +65,9 @@ protected:
     // inside the view's call). Without a view the alert is answered at once with its
     // first button (later, on the main loop, all the same).
     void showAlert(const HVNAlert& alert, std::function<void(HVNAlertAnswer)> answer) const;
+    // The sheet that asks for a selection before going on: messageText, the informative text
+    // "Please select one option at least." and one "OK", whose answer does nothing.
+    void showSelectionNeededSheet(const std::string& messageText) const;
     // Shows the panel; chosen runs on the main run loop. Without a view: nothing chosen.
     void showOpenPanel(const HVNOpenPanelRequest& request,
                        std::function<void(std::vector<std::string>)> chosen) const;

@@ -188,12 +188,7 @@ void HVNDuplicateVC::scanButtonClicked() {
 void HVNDuplicateVC::startScan() {
     if (state != State::Idle) return;
     if (filePathArray.empty()) {
-        HVNAlert alert;
-        alert.style = HVNAlert::Style::Sheet;
-        alert.messageText = "You must select at least one item to continue the scan.";
-        alert.informativeText = "Please select one option at least.";
-        alert.buttons = {"OK"};
-        showAlert(alert, [](HVNAlertAnswer) {});
+        showSelectionNeededSheet("You must select at least one item to continue the scan.");
         return;
     }
     // A search stopped a moment ago may still be winding down.

@@ -163,12 +163,7 @@ void ResultPathViewController::removeSelected() {
         if (isRowChecked(i)) paths.push_back(list[i]);
     }
     if (paths.empty()) {
-        HVNAlert alert;
-        alert.style = HVNAlert::Style::Sheet;
-        alert.messageText = "You must select at least one item to continue the remove.";
-        alert.informativeText = "Please select one option at least.";
-        alert.buttons = {"OK"};
-        showAlert(alert, [](HVNAlertAnswer) {});
+        showSelectionNeededSheet("You must select at least one item to continue the remove.");
         return;
     }
     confirmThenRemove(std::move(paths), false);

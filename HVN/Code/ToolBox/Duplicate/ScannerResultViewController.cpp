@@ -116,6 +116,10 @@ void ScannerResultViewController::setResults(const hvn::Dictionary& dic,
             allKeys.push_back(k);
     }
     keys = allKeys;
+    showKeys();
+}
+
+void ScannerResultViewController::showKeys() {
     showRows();
     showNothing(keys.empty(), allKeys.empty());
     selectedIndex.reset();
@@ -211,14 +215,7 @@ void ScannerResultViewController::applySizeFilter() {
     for (const auto& k : allKeys) {
         if (sizeOf(k) >= threshold) keys.push_back(k);
     }
-    showRows();
-    showNothing(keys.empty(), allKeys.empty());
-    selectedIndex.reset();
-    if (!keys.empty()) {
-        selectGroup(0);
-    } else {
-        pathVC->clear();
-    }
+    showKeys();
 }
 
 void ScannerResultViewController::subTableViewDelete() {

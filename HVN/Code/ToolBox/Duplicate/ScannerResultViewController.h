@@ -93,6 +93,8 @@ private:
     uint64_t sizeOf(const std::string& key) const;
     void sortKeys();
     void showRows() const;
+    // Shows the keys on show, or the nothing view, and the first group (none when empty).
+    void showKeys();
     void showGroupDetails(size_t index) const;
     void showNothing(bool nothing, bool noneLeft) const;
 

@@ -247,12 +247,7 @@ void HVNLargeAndOldVC::scanButtonClicked() {
 
 void HVNLargeAndOldVC::onScan() {
     if (showPaths.empty()) {
-        HVNAlert alert;
-        alert.style = HVNAlert::Style::Sheet;
-        alert.messageText = "You must select at least one item to continue the scan.";
-        alert.informativeText = "Please select one option at least.";
-        alert.buttons = {"OK"};
-        showAlert(alert, [](HVNAlertAnswer) {});
+        showSelectionNeededSheet("You must select at least one item to continue the scan.");
         return;
     }
     savePaths();
@@ -355,12 +350,7 @@ void HVNLargeAndOldVC::showDetailView(const HVNScaneOuputObjectPtr& folder) {
 void HVNLargeAndOldVC::onRemove() {
     if (curState != 2 || !curShowVC || removalPending_) return;
     if (curShowVC->selectedNodes.empty()) {
-        HVNAlert alert;
-        alert.style = HVNAlert::Style::Sheet;
-        alert.messageText = "You must select at least one item to remove.";
-        alert.informativeText = "Please select one option at least.";
-        alert.buttons = {"OK"};
-        showAlert(alert, [](HVNAlertAnswer) {});
+        showSelectionNeededSheet("You must select at least one item to remove.");
         return;
     }
     if (settingOn("Show Clean Notification")) {

@@ -57,12 +57,7 @@ bool HVNStartupVC::toggleStatus(size_t row) {
 
 void HVNStartupVC::removeClick() {
     if (!selected_ || *selected_ >= server_.data.size()) {
-        HVNAlert alert;
-        alert.style = HVNAlert::Style::Sheet;
-        alert.messageText = kNoSelectionMessage;
-        alert.informativeText = kNoSelectionInformative;
-        alert.buttons = {kOK};
-        showAlert(alert, [](HVNAlertAnswer) {});
+        showSelectionNeededSheet(kNoSelectionMessage);
         return;
     }
     for (auto& item : server_.data) item.isCheck = false;

@@ -385,12 +385,7 @@ void HVNUninstallVC::toggleFile(const std::string& path) {
 void HVNUninstallVC::uninstall() {
     if (removing_) return;
     if (delFilesArray.empty() || !selectedItem) {
-        HVNAlert alert;
-        alert.style = HVNAlert::Style::Sheet;
-        alert.messageText = kNothingSelectedText;
-        alert.informativeText = kSelectOneText;
-        alert.buttons = {"OK"};
-        showAlert(alert, [](HVNAlertAnswer) {});
+        showSelectionNeededSheet(kNothingSelectedText);
         return;
     }
     HVNAppItemPtr item = selectedItem;
